@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Installs what is needed, builds, and runs every test: once in a normal
+# build with warnings as errors, once under AddressSanitizer and UBSan.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/install-deps.sh
+jobs=$(nproc)
+
+run_suite() {
+  local dir=$1; shift
+  cmake -S . -B "$dir" -DUSBINK_WERROR=ON "$@" >/dev/null
+  cmake --build "$dir" -j "$jobs"
+  ctest --test-dir "$dir" --output-on-failure -j "$jobs"
+}
+
+start=$(date +%s)
+run_suite build
+if [ "${USBINK_SKIP_ASAN:-0}" != 1 ]; then
+  ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    run_suite build-asan -DUSBINK_SANITIZE=ON -DUSBINK_BENCHMARKS=OFF
+fi
+echo "all tests passed in $(( $(date +%s) - start )) s"
