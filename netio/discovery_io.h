@@ -1,0 +1,107 @@
+// What every discovery method shares: its sockets, the paced sends, the
+// receive loop with its silence and its cap, address texts and the rule that
+// remembers the IPv6 scope.
+#pragma once
+
+#include <ifaddrs.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/types.h>
+
+#include <chrono>
+
+#include "netio/Discovery.h"
+
+class CNetIO;
+
+namespace netio {
+
+// A UDP socket closed on every return path.
+class UdpSocket {
+ public:
+  UdpSocket() = default;
+  explicit UdpSocket(int family);
+  ~UdpSocket();
+  UdpSocket(const UdpSocket&) = delete;
+  UdpSocket& operator=(const UdpSocket&) = delete;
+  UdpSocket& operator=(UdpSocket&& other) noexcept;
+  int fd() const { return fd_; }
+  bool open() const { return fd_ >= 0; }
+  void Close();
+
+ private:
+  int fd_ = -1;
+};
+
+// getifaddrs' list, released on every return path.
+class InterfaceAddresses {
+ public:
+  InterfaceAddresses() = default;
+  ~InterfaceAddresses();
+  InterfaceAddresses(const InterfaceAddresses&) = delete;
+  InterfaceAddresses& operator=(const InterfaceAddresses&) = delete;
+  bool Load();
+  const ifaddrs* first() const { return list_; }
+
+ private:
+  ifaddrs* list_ = nullptr;
+};
+
+union SocketAddress {
+  sockaddr sa;
+  sockaddr_in v4;
+  sockaddr_in6 v6;
+  sockaddr_storage any;
+};
+
+socklen_t AddressLength(const SocketAddress& address);
+// The address without port or zone, as inet_ntop writes it; "" when it has no text.
+const char* AddressText(const SocketAddress& address, char* text, socklen_t size);
+
+// `text` as a numeric address of `family` (AF_UNSPEC: either) at port 161.
+// Host names are refused: inet_addr would make one 255.255.255.255, a
+// broadcast. The resolver's message is reported; false then.
+bool ResolveTarget(const char* text, int family, SocketAddress* out);
+
+// SO_BROADCAST as given and a 1-second SO_RCVTIMEO.
+void SetDiscoveryOptions(int fd, bool broadcast);
+
+// Three copies, each followed by a 30 us pause; the third send's result.
+ssize_t SendThreeTimes(int fd, const unsigned char* message, size_t length,
+                       const SocketAddress& to);
+
+// Datagrams until the first receive that returns 0 or less: a second of
+// silence, an error, or the loop's 30-second cap, so a peer that keeps
+// talking cannot hold a discovery for ever.
+class ReceiveLoop {
+ public:
+  explicit ReceiveLoop(int fd);
+  // The sender is written to `from` only when a datagram arrives.
+  ssize_t Next(unsigned char* buffer, size_t size, SocketAddress* from);
+
+ private:
+  int fd_;
+  std::chrono::steady_clock::time_point cap_;
+};
+
+// While scope_id is 0 or less it becomes `scope`, and g_ifsName "%" and
+// `ifname` when that is not null.
+void RememberScope(int scope, const char* ifname);
+
+// The discovery request for `community`, after checking that the OID text
+// encodes to at least one octet; -1 when either is refused.
+int PrepareDiscovery(const char* community, const char* oid, unsigned char* out, size_t outSize);
+
+// Hands the sender's text to `callback` (nothing when it is null); a
+// non-null `announce` is printed before the text first.
+void ReportAgent(const SocketAddress& from, SearchAgentCallback callback, void* context,
+                 const char* announce = nullptr);
+
+// A receive loop of 256-octet datagrams on `fd`; each one that
+// CNetIO::parseForOID accepts is reported with its sender's text.
+void ReportMatches(CNetIO& netio, int fd, SearchAgentCallback callback, void* context);
+
+// The message and the system's error text, as perror gives them.
+void ReportErrno(const char* message);
+
+}  // namespace netio

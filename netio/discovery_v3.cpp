@@ -1,0 +1,316 @@
+#include <arpa/inet.h>
+#include <net/if.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "netio/NetIO.h"
+#include "netio/diagnostics.h"
+#include "netio/discovery_io.h"
+
+using netio::Diagnose;
+using netio::InterfaceAddresses;
+using netio::ReceiveLoop;
+using netio::ReportErrno;
+using netio::SocketAddress;
+using netio::UdpSocket;
+
+unsigned char _sysObjIdOid[kCaptureSize];
+int _sysObjIdOidLen = 0;
+unsigned char _sysNameOid[kCaptureSize];
+int _sysNameOidLen = 0;
+unsigned char _pvtFwVerOid[kCaptureSize];
+int _pvtFwVerOidLen = 0;
+unsigned char _pvtMcuVerOid[kCaptureSize];
+int _pvtMcuVerOidLen = 0;
+
+unsigned char _sysObjIdValue[kCaptureSize];
+int _sysObjIdLen = 0;
+char _sysNameValue[kCaptureSize];
+char _pvtFwVerValue[kCaptureSize];
+char _pvtMcuVerValue[kCaptureSize];
+
+namespace {
+
+const char kSysObjectIdText[] = "1.3.6.1.2.1.1.2.0";
+const char kSysNameText[] = "1.3.6.1.2.1.1.5.0";
+// Asked for with the others, as printers expect; discovery does not read it.
+const char kDeviceIdText[] = "1.3.6.1.4.1.40719.886.300.369.8531.1.1.0";
+const char* const kRequestedOids[] = {kSysObjectIdText, kSysNameText, kDeviceIdText};
+// RFC 3411 enterprise form (high bit set) for enterprise 2963, in wire order.
+const unsigned char kEnginePrefix[] = {0x80, 0x00, 0x0B, 0x93};
+const int kRequestedCount = 3;
+
+bool SameName(const unsigned char* oid, int oidLength, const unsigned char* stored,
+              int storedLength) {
+  return storedLength > 0 && oidLength == storedLength &&
+         memcmp(oid, stored, static_cast<size_t>(oidLength)) == 0;
+}
+
+void CaptureText(char* buffer, const unsigned char* value, int valueLength) {
+  const size_t n = std::min(static_cast<size_t>(valueLength), size_t{kCaptureSize - 1});
+  if (n > 0) memcpy(buffer, value, n);
+  buffer[n] = '\0';
+}
+
+// The engine-ID discovery request, with the counters moved on and the names
+// the answers are captured by set.
+int StartDiscovery(unsigned char* request) {
+  const int length = CNetIO::BuildSnmpV3GetEngineIdPacket(SNMPv3RequestID, SNMPv3MsgID, request,
+                                                          kSnmpV3WorkSize);
+  ++SNMPv3RequestID;
+  ++SNMPv3MsgID;
+  EncodeCaptureOid(kSysObjectIdText, _sysObjIdOid, &_sysObjIdOidLen);
+  EncodeCaptureOid(kSysNameText, _sysNameOid, &_sysNameOidLen);
+  return length;
+}
+
+// A Report from an engine of the accepted form leaves its engine ID, boots
+// and time in `params`.
+bool AcceptedReport(unsigned char* datagram, ssize_t length, _SNMP_PARAM_V3* params) {
+  *params = _SNMP_PARAM_V3{};
+  SnmpV3FillCredentials(params);
+  unsigned char errorStatus = 0xFF, errorIndex = 0;
+  return CNetIO::parseSnmpV3Response(datagram, static_cast<int>(length), nullptr, nullptr,
+                                     &errorStatus, &errorIndex, params) == 1 &&
+         errorStatus == 0 && params->engineIDLen >= static_cast<int>(sizeof kEnginePrefix) &&
+         memcmp(params->engineID, kEnginePrefix, sizeof kEnginePrefix) == 0;
+}
+
+struct Search {
+  CNetIO& netio;
+  SearchAgentCallback callback;
+  void* context;
+};
+
+// One authenticated answer: true when it carries, itself, a sysObjectID of
+// one of the targets. `_sysObjIdLen` is cleared first, so an answer without
+// one is never judged by a value an earlier agent left behind.
+bool AcceptedAnswer(const Search& search, unsigned char* answer, ssize_t length,
+                    _SNMP_PARAM_V3* params, bool* parsed) {
+  params->valueCallback = searchAgentProCallbackEx2;
+  _sysObjIdLen = 0;
+  unsigned char errorStatus = 0xFF, errorIndex = 0;
+  *parsed = CNetIO::parseSnmpV3AuthenticatedResponse(answer, static_cast<int>(length), nullptr,
+                                                     nullptr, &errorStatus, &errorIndex,
+                                                     params) == 1 &&
+            errorStatus == 0;
+  return *parsed && search.netio.MatchesTargetOid(_sysObjIdValue, _sysObjIdLen);
+}
+
+// The second step for one responder: the authenticated request from a new
+// socket on the same local address, then its answers until a second of silence.
+void AskResponder(const Search& search, const SocketAddress& local, const SocketAddress& agent,
+                  _SNMP_PARAM_V3* params) {
+  const bool v6 = local.sa.sa_family == AF_INET6;
+  UdpSocket sock(local.sa.sa_family);
+  if (!sock.open()) return;
+  if (!v6) netio::SetDiscoveryOptions(sock.fd(), false);
+  if (bind(sock.fd(), &local.sa, netio::AddressLength(local)) != 0) {
+    if (!v6) ReportErrno("nSendSock2 [ipv4 BC] ERROR on binding");
+    return;
+  }
+  if (v6) netio::SetDiscoveryOptions(sock.fd(), false);
+
+  unsigned char request[kSnmpV3WorkSize];
+  const int length = CNetIO::BuildSnmpV3RequestPacket(
+      params->engineID, params->engineIDLen, params->engineBoots, params->engineTime,
+      kRequestedCount, kRequestedOids, nullptr, nullptr, nullptr, params->userName,
+      params->authPassword, params->privPassword, params->authKey, params->privKey, request);
+  if (v6) Diagnose("snmpv3RequestPacketLen = %d", length);
+  // A request that could not be built is never sent as an empty datagram.
+  if (length <= 0 || sendto(sock.fd(), request, static_cast<size_t>(length), 0, &agent.sa,
+                            netio::AddressLength(agent)) != length)
+    return;
+
+  ReceiveLoop loop(sock.fd());
+  unsigned char answer[kSnmpV3WorkSize];
+  SocketAddress from = agent;
+  char text[INET6_ADDRSTRLEN];
+  for (;;) {
+    memset(answer, 0, sizeof answer);
+    const ssize_t n = loop.Next(answer, sizeof answer, &from);
+    if (!v6) {
+      Diagnose("recvfrom nRecv2 = %d, szAddr=%s\n", static_cast<int>(n),
+               netio::AddressText(from, text, sizeof text));
+    }
+    if (n <= 0) {
+      if (!v6) Diagnose("break");
+      return;
+    }
+    if (v6) Diagnose("szAddr=%s\n", netio::AddressText(from, text, sizeof text));
+    if (!v6) Diagnose("parseSnmpV3Response begin");
+    bool parsed = false;
+    const bool accepted = AcceptedAnswer(search, answer, n, params, &parsed);
+    if (!v6) Diagnose(parsed ? "parseSnmpV3Response end1" : "parseSnmpV3Response end");
+    if (accepted) {
+      netio::ReportAgent(from, search.callback, search.context,
+                         v6 ? "FindSnmpV3AgentV6_ szAddr=" : "FindSnmpV3Agent szAddr=");
+    }
+  }
+}
+
+}  // namespace
+
+bool EncodeCaptureOid(const char* text, unsigned char* oid, int* oidLength) {
+  unsigned char encoded[kCaptureSize * 3];
+  const int n = CNetIO::oidEncode(text, encoded);
+  memset(oid, 0, kCaptureSize);
+  *oidLength = 0;
+  if (n < 1 || n > kCaptureSize) return false;
+  memcpy(oid, encoded, static_cast<size_t>(n));
+  *oidLength = n;
+  return true;
+}
+
+bool searchAgentProCallbackEx2(const unsigned char* oid, int oidLength, unsigned char,
+                               const unsigned char* value, int valueLength) {
+  if (!oid || oidLength < 1 || valueLength < 0 || (valueLength > 0 && !value)) return false;
+  if (SameName(oid, oidLength, _sysObjIdOid, _sysObjIdOidLen)) {
+    if (valueLength > kCaptureSize) return false;
+    if (valueLength > 0) memcpy(_sysObjIdValue, value, static_cast<size_t>(valueLength));
+    _sysObjIdLen = valueLength;
+    return true;
+  }
+  char* const texts[] = {_sysNameValue, _pvtFwVerValue, _pvtMcuVerValue};
+  const unsigned char* const names[] = {_sysNameOid, _pvtFwVerOid, _pvtMcuVerOid};
+  const int lengths[] = {_sysNameOidLen, _pvtFwVerOidLen, _pvtMcuVerOidLen};
+  for (int i = 0; i < 3; ++i) {
+    if (SameName(oid, oidLength, names[i], lengths[i])) {
+      CaptureText(texts[i], value, valueLength);
+      return true;
+    }
+  }
+  return false;
+}
+
+bool CNetIO::MatchesTargetOid(const unsigned char* value, int length) const {
+  if (!value || length < 1 || length > kTargetOidSize) return false;
+  const size_t n = static_cast<size_t>(length);
+  return memcmp(value, m_firstTargetOid, n) == 0 || memcmp(value, m_secondTargetOid, n) == 0;
+}
+
+bool CNetIO::FindSnmpV3Agent(char const* unused, char const* target, char const* unusedOid,
+                             SearchAgentCallback callback, void* context, bool broadcast) {
+  SocketAddress to{};
+  if (!netio::ResolveTarget(target, AF_UNSPEC, &to)) return true;
+  if (to.sa.sa_family == AF_INET6) {
+    return FindSnmpV3AgentV6_(unused, target, unusedOid, callback, context, broadcast);
+  }
+  unsigned char request[kSnmpV3WorkSize];
+  const int length = StartDiscovery(request);
+
+  InterfaceAddresses interfaces;
+  if (!interfaces.Load()) {
+    ReportErrno("[ipv4 BC] getifaddrs Error! errno");
+    return true;
+  }
+  const Search search{*this, callback, context};
+  for (const ifaddrs* entry = interfaces.first(); entry; entry = entry->ifa_next) {
+    if (!entry->ifa_addr || entry->ifa_addr->sa_family != AF_INET) continue;
+    SocketAddress local{};
+    local.v4.sin_family = AF_INET;
+    local.v4.sin_addr = reinterpret_cast<const sockaddr_in*>(entry->ifa_addr)->sin_addr;
+    SocketAddress netmask{};
+    if (entry->ifa_netmask) netmask.v4 = *reinterpret_cast<const sockaddr_in*>(entry->ifa_netmask);
+    netmask.sa.sa_family = AF_INET;
+    char address[INET_ADDRSTRLEN], mask[INET_ADDRSTRLEN];
+    Diagnose("[ipv4 BC] %s\n", entry->ifa_name);
+    Diagnose("[ipv4 BC] IPv4   : %s\n", netio::AddressText(local, address, sizeof address));
+    Diagnose("[ipv4 BC] netmask: %s\n", netio::AddressText(netmask, mask, sizeof mask));
+
+    UdpSocket sock(AF_INET);
+    if (!sock.open()) continue;
+    netio::SetDiscoveryOptions(sock.fd(), broadcast);
+    if (bind(sock.fd(), &local.sa, sizeof local.v4) != 0) {
+      ReportErrno("[ipv4 BC] ERROR on binding");
+      continue;
+    }
+    Diagnose("ipv4=%s\n", target);
+    // A request that could not be built is never sent as an empty datagram.
+    const ssize_t sent =
+        length > 0 ? sendto(sock.fd(), request, static_cast<size_t>(length), 0, &to.sa, sizeof to.v4)
+                   : -1;
+    Diagnose("sendto: nRet=%d\n", static_cast<int>(sent));
+    usleep(30);
+    if (sent <= 0) continue;
+
+    ReceiveLoop loop(sock.fd());
+    unsigned char datagram[kSnmpV3WorkSize];
+    SocketAddress from{};
+    char text[INET_ADDRSTRLEN];
+    for (ssize_t n; (n = loop.Next(datagram, sizeof datagram, &from)) > 0;) {
+      Diagnose("recvfrom nRecv = %d, szAddr=%s\n", static_cast<int>(n),
+               netio::AddressText(from, text, sizeof text));
+      _SNMP_PARAM_V3 params;
+      if (AcceptedReport(datagram, n, &params)) AskResponder(search, local, from, &params);
+    }
+  }
+  return true;
+}
+
+bool CNetIO::FindSnmpV3AgentV6_(char const*, char const* target, char const*,
+                                SearchAgentCallback callback, void* context, bool broadcast) {
+  unsigned char request[kSnmpV3WorkSize];
+  const int length = StartDiscovery(request);
+  SocketAddress to{};
+  if (!netio::ResolveTarget(target, AF_INET6, &to)) return true;
+
+  InterfaceAddresses interfaces;
+  if (!interfaces.Load()) {
+    ReportErrno("[ipv6 BC] getifaddrs Error! errno");
+    return true;
+  }
+  const Search search{*this, callback, context};
+  for (const ifaddrs* entry = interfaces.first(); entry; entry = entry->ifa_next) {
+    if (!entry->ifa_addr || entry->ifa_addr->sa_family != AF_INET6) continue;
+    SocketAddress local{};
+    local.v6.sin6_family = AF_INET6;
+    local.v6.sin6_addr = reinterpret_cast<const sockaddr_in6*>(entry->ifa_addr)->sin6_addr;
+    local.v6.sin6_scope_id = reinterpret_cast<const sockaddr_in6*>(entry->ifa_addr)->sin6_scope_id;
+    if (local.v6.sin6_scope_id == 0) local.v6.sin6_scope_id = if_nametoindex(entry->ifa_name);
+    SocketAddress netmask{};
+    if (entry->ifa_netmask) netmask.v6 = *reinterpret_cast<const sockaddr_in6*>(entry->ifa_netmask);
+    netmask.sa.sa_family = AF_INET6;
+    char address[INET6_ADDRSTRLEN], mask[INET6_ADDRSTRLEN];
+    Diagnose("[ipv6 BC] %s\n", entry->ifa_name);
+    Diagnose("[ipv6 BC] IPv6   : %s\n", netio::AddressText(local, address, sizeof address));
+    Diagnose("[ipv6 BC] netmask: %s\n", netio::AddressText(netmask, mask, sizeof mask));
+    Diagnose("[ipv6 BC] sin6_scope_id: %d\n", static_cast<int>(local.v6.sin6_scope_id));
+
+    UdpSocket sock(AF_INET6);
+    if (!sock.open()) {
+      ReportErrno("[ipv6 BC] socket failed");
+      return false;
+    }
+    if (bind(sock.fd(), &local.sa, sizeof local.v6) != 0) {
+      ReportErrno("[ipv6 BC] ERROR on binding");
+      continue;
+    }
+    Diagnose("tmpip=%s%s\n", target, "%en0");
+    SocketAddress dest = to;
+    dest.v6.sin6_scope_id = local.v6.sin6_scope_id;
+    netio::SetDiscoveryOptions(sock.fd(), broadcast);
+    if (length <= 0 ||
+        sendto(sock.fd(), request, static_cast<size_t>(length), 0, &dest.sa, sizeof dest.v6) <= 0) {
+      ReportErrno("[ipv6 BC] snedto failed");
+      continue;
+    }
+
+    ReceiveLoop loop(sock.fd());
+    unsigned char datagram[kSnmpV3WorkSize];
+    SocketAddress from = dest;
+    char text[INET6_ADDRSTRLEN];
+    for (;;) {
+      const ssize_t n = loop.Next(datagram, sizeof datagram, &from);
+      Diagnose("szAddr=%s\n", netio::AddressText(from, text, sizeof text));
+      Diagnose("[ipv6 BC] nRecv = %d", static_cast<int>(n));
+      if (n <= 0) break;
+      netio::RememberScope(static_cast<int>(from.v6.sin6_scope_id), entry->ifa_name);
+      _SNMP_PARAM_V3 params;
+      if (AcceptedReport(datagram, n, &params)) AskResponder(search, local, from, &params);
+    }
+  }
+  return true;
+}

@@ -1,0 +1,124 @@
+#!/usr/bin/env bash
+# Times the whole tool on a queue whose printer (net-snmp snmpd) answers
+# SNMPv1 on loopback, beside net-snmp's own snmpget for the same object on
+# the same agent, and compares peak memory. Runs in a private network
+# namespace (root), so the agent's port 161 and its traffic stay private.
+#   scripts/bench-tool.sh [BUILD_DIR]   (default: build)
+# Two further rows split the tool's time: "start" runs it without argument
+# (process start and libraries only), "lookup" on a queue whose URI names no
+# printer address (adds the print-system lookup); the rest is SNMP.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+build=${1:-build}
+tool=$(realpath "$build/bin/usbink")
+[ -x "$tool" ] || { echo "no $tool: build first (cmake -S . -B $build && cmake --build $build)" >&2; exit 1; }
+runs=${BENCH_RUNS:-300}
+
+if [ "${USBINK_BENCH_ISOLATED:-}" != 1 ]; then
+  [ "$(id -u)" -eq 0 ] || { echo "needs root for a private network namespace" >&2; exit 1; }
+  exec env USBINK_BENCH_ISOLATED=1 unshare -n "$0" "$@"
+fi
+ip link set lo up
+
+work=$(mktemp -d)
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+wait_for() {  # file text
+  for _ in $(seq 100); do grep -q "$2" "$1" 2>/dev/null && return 0; sleep 0.05; done
+  echo "timed out waiting for '$2' in $1" >&2; cat "$1" >&2; exit 1
+}
+
+oid=1.3.6.1.4.1.40719.886.300.369.8531.1.1.0
+# 108-byte record: level 75, then bytes 1..107.
+sts=$(python3 -c 'import base64; print(base64.b64encode(bytes([75] + list(range(1, 108)))).decode())')
+cat >"$work/snmpd.conf" <<CONF
+agentAddress udp:127.0.0.1:161
+rocommunity public default
+override $oid octet_str "MFG:Acme;CMD:PCL;STS:$sts;"
+CONF
+export MIBS= SNMP_PERSISTENT_DIR="$work/persist"
+snmpd -f -Lo -C -c "$work/snmpd.conf" -p "$work/snmpd.pid" >"$work/snmpd.log" 2>&1 &
+pids+=($!)
+
+d=$work/cups
+mkdir -p "$d"/{spool,tmp,cache,state,log,bin/backend,bin/filter}
+for scheme in socket http; do printf '#!/bin/sh\nexit 0\n' >"$d/bin/backend/$scheme"; chmod 755 "$d/bin/backend/$scheme"; done
+cat >"$d/cups-files.conf" <<CONF
+ServerRoot $d
+RequestRoot $d/spool
+TempDir $d/tmp
+CacheDir $d/cache
+StateDir $d/state
+ServerBin $d/bin
+AccessLog $d/log/access_log
+ErrorLog $d/log/error_log
+PageLog $d/log/page_log
+Printcap $d/printcap
+SystemGroup root
+CONF
+cat >"$d/cupsd.conf" <<CONF
+Listen $d/cups.sock
+Browsing No
+DefaultAuthType None
+LogLevel warn
+<Location />
+  Allow all
+</Location>
+<Policy default>
+  <Limit All>
+    Order deny,allow
+  </Limit>
+</Policy>
+CONF
+cupsd -f -c "$d/cupsd.conf" -s "$d/cups-files.conf" >"$work/cupsd.log" 2>&1 &
+pids+=($!)
+export CUPS_SERVER=$d/cups.sock
+
+wait_for "$work/snmpd.log" "NET-SNMP version"
+for _ in $(seq 100); do lpstat -r 2>/dev/null | grep -q "is running" && break; sleep 0.05; done
+lpadmin -p Bench -v socket://127.0.0.1:9100 -m raw -E 2>/dev/null
+lpadmin -p NoAddress -v http://127.0.0.1/ -m raw -E 2>/dev/null
+
+snmpget=(snmpget -v1 -c public -m '' 127.0.0.1 "$oid")
+"${snmpget[@]}" >/dev/null || { echo "snmpget got no answer" >&2; exit 1; }
+report=$("$tool" Bench) || { echo "usbink got no answer (exit $?)" >&2; exit 1; }
+echo "usbink Bench: $report"
+echo
+
+# -i: the two split rows end with status 255 and 1 by design.
+hyperfine -N -i --warmup 20 --runs "$runs" --export-json "$work/times.json" \
+  -n snmpget "${snmpget[*]}" \
+  -n usbink "$tool Bench" \
+  -n "usbink start" "$tool" \
+  -n "usbink lookup" "$tool NoAddress" >/dev/null
+
+peak_kib() {  # median of 21 runs of the command's peak RSS
+  for _ in $(seq 21); do /usr/bin/time -f %M "$@" 2>&1 >/dev/null | tail -1; done | sort -n | sed -n 11p
+}
+snmpget_rss=$(peak_kib "${snmpget[@]}")
+usbink_rss=$(peak_kib "$tool" Bench)
+
+python3 - "$work/times.json" "$snmpget_rss" "$usbink_rss" <<'PY'
+import json, sys
+results = {r["command"]: r for r in json.load(open(sys.argv[1]))["results"]}
+ms = {name: r["median"] * 1000 for name, r in results.items()}
+for name, r in results.items():
+    print(f"{name:14s} median {ms[name]:6.2f} ms  (min {r['min'] * 1000:.2f}, max {r['max'] * 1000:.2f}, {len(r['times'])} runs)")
+print()
+print(f"process start      {ms['usbink start']:6.2f} ms")
+print(f"print-system lookup {ms['usbink lookup'] - ms['usbink start']:5.2f} ms")
+print(f"SNMP read          {ms['usbink'] - ms['usbink lookup']:6.2f} ms")
+ratio = ms["usbink"] / ms["snmpget"]
+snmpget_rss, usbink_rss = int(sys.argv[2]), int(sys.argv[3])
+print()
+print(f"wall time: usbink / snmpget = {ratio:.2f} (target <= 2)  {'ok' if ratio <= 2 else 'OVER'}")
+print(f"peak RSS:  usbink {usbink_rss} KiB, snmpget {snmpget_rss} KiB (target usbink <= snmpget)  "
+      f"{'ok' if usbink_rss <= snmpget_rss else 'OVER'}")
+PY

@@ -1,0 +1,81 @@
+#!/usr/bin/env bash
+# Installs what is needed, builds into build/, and shows usbink reading a
+# simulated USB printer: a private print server (cupsd on a socket in a
+# temporary directory) with one USB queue, and a stand-in supplyprobe that
+# answers with the printer's device ID.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/install-deps.sh
+# Same configuration as scripts/test.sh: the probe path lies in the build
+# tree, where the stand-in that runs $USBINK_STANDIN_PROBE is placed.
+cmake -S . -B build -DUSBINK_WERROR=ON -DSUPPLYPROBE_PATH="$PWD/build/standin/supplyprobe" >/dev/null
+cmake --build build -j "$(nproc)" --target usbink
+
+D=$(mktemp -d /tmp/usbink-demo-XXXXXX)
+cupsd_pid=""
+cleanup() {
+  [ -n "$cupsd_pid" ] && kill "$cupsd_pid" 2>/dev/null && wait "$cupsd_pid" 2>/dev/null
+  rm -rf "$D"
+}
+trap cleanup EXIT
+
+mkdir -p "$D"/{spool,tmp,cache,state,log,bin/filter,bin/backend}
+# cupsd accepts a device URI only when its scheme has a backend.
+printf '#!/bin/sh\nexit 0\n' >"$D/bin/backend/usb"
+chmod 755 "$D/bin/backend/usb"
+cat >"$D/cups-files.conf" <<CONF
+ServerRoot $D
+RequestRoot $D/spool
+TempDir $D/tmp
+CacheDir $D/cache
+StateDir $D/state
+ServerBin $D/bin
+AccessLog $D/log/access_log
+ErrorLog $D/log/error_log
+PageLog $D/log/page_log
+Printcap $D/printcap
+SystemGroup root
+CONF
+cat >"$D/cupsd.conf" <<CONF
+Listen $D/cups.sock
+Browsing No
+DefaultAuthType None
+<Location />
+  Allow all
+</Location>
+<Policy default>
+  <Limit All>
+    Order deny,allow
+  </Limit>
+</Policy>
+CONF
+cupsd -f -c "$D/cupsd.conf" -s "$D/cups-files.conf" >"$D/cupsd.log" 2>&1 &
+cupsd_pid=$!
+export CUPS_SERVER="$D/cups.sock"
+for _ in $(seq 100); do
+  lpstat -r 2>/dev/null | grep -q "is running" && break
+  sleep 0.05
+done
+lpadmin -p DemoLaser -v 'usb://Acme/Laser%20100?serial=DEMO1' -m raw -E 2>/dev/null
+
+# The printer's 108-byte status record: black toner at 75 % (0x4B), the rest zero.
+field=$({ printf '\113'; head -c 107 /dev/zero; } | base64 -w0)
+cat >"$D/printer" <<PRINTER
+#!/bin/sh
+printf '%s\n' 'MFG:Acme;CMD:PCL,PJL;MDL:Laser 100;CLS:PRINTER;STS:$field;'
+PRINTER
+chmod 755 "$D/printer"
+export USBINK_STANDIN_PROBE="$D/printer"
+
+echo "Queue DemoLaser -> $(lpstat -v DemoLaser)"
+echo
+echo "\$ build/bin/usbink DemoLaser"
+status=0
+build/bin/usbink DemoLaser || status=$?
+echo
+echo "(exit status $status)"
+echo
+echo "\$ LANG=C.UTF-8 LANGUAGE=de build/bin/usbink DemoLaser"
+LC_ALL= LANG=C.UTF-8 LANGUAGE=de build/bin/usbink DemoLaser || true
+echo

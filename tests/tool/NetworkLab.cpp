@@ -1,0 +1,121 @@
+#include "NetworkLab.h"
+
+#include <future>
+
+#include "netio/SnmpV3.h"
+
+namespace tooltest {
+
+namespace {
+
+const std::string kTool = std::string(USBINK_BIN_DIR) + "/usbink";
+const char kVendorEngine[] = "80000B930300000000000000";
+
+testenv::SnmpUser ConfiguredUser() {
+  _SNMP_PARAM_V3 params{};
+  SnmpV3FillCredentials(&params);
+  return {params.userName, params.authPassword, params.privPassword};
+}
+
+int CountLines(const std::string& log, const std::string& text) {
+  int count = 0;
+  for (size_t at = 0; (at = log.find(text, at)) != std::string::npos; at += text.size()) ++count;
+  return count;
+}
+
+}  // namespace
+
+std::string ReportFor(int level) {
+  return R"(<?xml version="1.0" encoding="UTF-8"?> <!DOCTYPE plist PUBLIC "-//Apple Computer//DTD PLIST 1.0//EN" "http://www.apple.com/DTDs/PropertyList-1.0.dtd">)"
+         R"(<plist version="1.0"><dict><key>prtMarkerSuppliesTable</key><array><dict><key>prtMarkerSuppliesClass</key><integer>3</integer>)"
+         R"(<key>prtMarkerSuppliesDescription</key><string>Black Print Cartridge</string><key>prtMarkerSuppliesLevel</key><integer>)" +
+         std::to_string(level) +
+         R"(</integer><key>prtMarkerSuppliesMaxCapacity</key><integer>100</integer><key>prtMarkerSRGBRepresentation</key><array><integer>00</integer><integer>00</integer><integer>00</integer></array>)"
+         R"(<key>prtMarkerSuppliesSupplyUnit</key><integer>19</integer><key>prtMarkerSuppliesType</key><integer>3</integer><key>prtMarkerPartNumber</key><string> </string></dict></array></dict></plist>)";
+}
+
+testenv::SnmpdConfig PrinterV1V3(uint8_t level) {
+  testenv::SnmpdConfig config = PrinterV3Only(level);
+  config.v1 = true;
+  return config;
+}
+
+testenv::SnmpdConfig PrinterV3Only(uint8_t level, const std::string& engineHex) {
+  testenv::SnmpdConfig config;
+  config.v1 = false;
+  config.deviceId = testenv::DeviceIdWithLevel(level);
+  config.engineIdHex = engineHex.empty() ? kVendorEngine : engineHex;
+  config.users = {ConfiguredUser()};
+  return config;
+}
+
+int Ipv4Requests(const testenv::Snmpd& agent) {
+  return CountLines(agent.Log(), "Connection from UDP: ");
+}
+
+int Ipv6Requests(const testenv::Snmpd& agent) {
+  return CountLines(agent.Log(), "Connection from UDP/IPv6: ");
+}
+
+bool NetworkLab::Available(std::string* why) {
+  if (!testenv::Lab::Available(why) || !testenv::Snmpd::Available(why)) return false;
+  if (testenv::FindProgram("cupsd").empty()) {
+    *why = "cupsd is not installed (cups-daemon)";
+    return false;
+  }
+  return true;
+}
+
+bool NetworkLab::AddClient(std::string* why) {
+  client_ = lab_.AddNode("client", {}, why);
+  return client_ != nullptr;
+}
+
+testenv::LabNode* NetworkLab::AddNode(const std::string& name,
+                                      const testenv::NodeOptions& options, std::string* why) {
+  return lab_.AddNode(name, options, why);
+}
+
+testenv::Snmpd* NetworkLab::StartAgent(const testenv::LabNode& node, testenv::SnmpdConfig config,
+                                       std::string* why) {
+  if (!lab_.Enter(node, why)) return nullptr;
+  agents_.push_back(std::make_unique<testenv::Snmpd>(std::move(config)));
+  if (!agents_.back()->Start(why)) {
+    *why = node.name + ": " + *why;
+    return nullptr;
+  }
+  return agents_.back().get();
+}
+
+bool NetworkLab::Finish(std::string* why) {
+  return lab_.Enter(*client_, why) && cupsd_.Start(why);
+}
+
+bool NetworkLab::AddQueue(const std::string& name, const std::string& uri, std::string* why) {
+  if (cupsd_.AddQueue(name, uri, why)) return true;
+  *why = name + " (" + uri + "): " + *why;
+  return false;
+}
+
+std::vector<ToolRun> NetworkLab::RunTool(const std::vector<std::string>& queues,
+                                         const std::vector<std::string>& env) {
+  std::vector<std::string> fullEnv = {cupsd_.ServerEnv(), "LC_ALL=C", "LANGUAGE="};
+  fullEnv.insert(fullEnv.end(), env.begin(), env.end());
+  // Threads made here share this thread's namespaces: the client's network
+  // and the test's mounts (a private hosts file).
+  std::vector<std::future<ToolRun>> runs;
+  for (const auto& queue : queues) {
+    runs.push_back(std::async(std::launch::async, [queue, fullEnv] {
+      ToolRun run;
+      const auto start = std::chrono::steady_clock::now();
+      run.result = testenv::Run({kTool, queue}, fullEnv, std::chrono::seconds(60));
+      run.elapsed = std::chrono::steady_clock::now() - start;
+      return run;
+    }));
+  }
+  std::vector<ToolRun> out;
+  for (auto& run : runs) out.push_back(run.get());
+  return out;
+}
+
+}  // namespace tooltest

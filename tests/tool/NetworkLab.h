@@ -1,0 +1,68 @@
+// The tool against printers on a namespace lab: a client node where usbink
+// runs, printer nodes with net-snmp agents, and a private cupsd holding one
+// queue per case. Runs of the tool are independent processes, so a table's
+// rows run side by side and the slow ones (SNMPv3, silent printers, the
+// DNS-SD wait) overlap instead of adding up.
+#pragma once
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "env/Cupsd.h"
+#include "env/Lab.h"
+#include "env/Snmpd.h"
+#include "env/TestEnv.h"
+
+namespace tooltest {
+
+// The English report for a level, exactly as usbink writes it.
+std::string ReportFor(int level);
+
+// Agents as printers: the vendor's engine-ID prefix (80 00 0B 93) unless
+// `engineHex` says otherwise; the tool's configured SNMPv3 user.
+testenv::SnmpdConfig PrinterV1V3(uint8_t level);
+testenv::SnmpdConfig PrinterV3Only(uint8_t level, const std::string& engineHex = "");
+
+struct ToolRun {
+  testenv::RunResult result;
+  std::chrono::duration<double> elapsed{};
+};
+
+// Requests an agent logged from IPv4 and from IPv6 senders.
+int Ipv4Requests(const testenv::Snmpd& agent);
+int Ipv6Requests(const testenv::Snmpd& agent);
+
+class NetworkLab {
+ public:
+  // Root, iproute2, snmpd, cupsd; `why` names what is missing.
+  static bool Available(std::string* why);
+
+  // The client node first: it is node 1 (10.208.0.1, fd00:208::1).
+  bool AddClient(std::string* why);
+  testenv::LabNode* AddNode(const std::string& name, const testenv::NodeOptions& options,
+                            std::string* why);
+  // An agent inside the node's namespace, answering on all its addresses.
+  testenv::Snmpd* StartAgent(const testenv::LabNode& node, testenv::SnmpdConfig config,
+                             std::string* why);
+  // Moves this thread into the client's namespace and starts cupsd: call it
+  // once every agent runs.
+  bool Finish(std::string* why);
+  bool AddQueue(const std::string& name, const std::string& uri, std::string* why);
+
+  // usbink QUEUE for every queue at once, in the client's namespace.
+  std::vector<ToolRun> RunTool(const std::vector<std::string>& queues,
+                               const std::vector<std::string>& env = {});
+
+  testenv::Lab& lab() { return lab_; }
+  testenv::LabNode& client() { return *client_; }
+
+ private:
+  testenv::Lab lab_;
+  testenv::Cupsd cupsd_;
+  testenv::LabNode* client_ = nullptr;
+  std::vector<std::unique_ptr<testenv::Snmpd>> agents_;
+};
+
+}  // namespace tooltest
