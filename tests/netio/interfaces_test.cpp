@@ -44,10 +44,10 @@ ifs_info* Make(const std::vector<Pair>& pairs) {
 TEST(InterfaceTable, ListsTheKernelsInterfacesInItsOrder) {
   std::string why;
   REQUIRE_ENV(testenv::IsolateNetwork(&why), why);
-  // Made in this order, so the kernel's order is not the names' order.
+  // veth registers the peer first: the kernel's order is not the names' order.
   const testenv::RunResult made =
-      testenv::Run({"/bin/sh", "-c", "ip link add en1 type dummy && ip link add en0 type dummy"});
-  REQUIRE_ENV(made.exitCode == 0, "cannot make dummy interfaces: " + made.err);
+      testenv::Run({"/bin/sh", "-c", "ip link add en0 type veth peer name en1"});
+  REQUIRE_ENV(made.exitCode == 0, "cannot make a veth pair: " + made.err);
 
   Diagnostics diagnostics;
   ifs_info* list = get_ifs_info(0, 0);
