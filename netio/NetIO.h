@@ -186,6 +186,45 @@ class CNetIO {
   bool MatchesTargetOid(const unsigned char* value, int length) const;
   // ---- end of Discovery ----
 
+  // ---- Device queries and stream connection (queries_v1.cpp, queries_v3.cpp, stream.cpp) ----
+  // Hosts are numeric texts (an IPv6 zone allowed). Every output receives a
+  // NUL-terminated text only when it fits `outSize` with its NUL; otherwise,
+  // and when its fact did not arrive, it is left untouched.
+  // True when a well-formed GetResponse arrived; an agent's error answer
+  // (noSuchName, NULL value) is true with an empty text.
+  bool NetSnmpGetV4(char const* host, char const* community, char const* oid, char* out,
+                    int outSize);
+  bool NetSnmpGetV6(char const* host, char const* community, char const* oid, char* out,
+                    int outSize);
+  // 0 when the fact was read into `out`, else -1. IPv6 tries twice.
+  int TavraNetworkGetFwMCUVersion(char const* host, unsigned char, char* out, int outSize);
+  int TavraNetworkGetFwVersion(char const* host, unsigned char, char* out, int outSize);
+  int TavraNetworkGetPrinterName(char const* host, unsigned char, char* out, int outSize);
+  // One authenticated request for sysName, firmware and MCU versions per
+  // accepted Report; values only from authenticated answers of the printer
+  // itself. True when at least one fact was copied.
+  bool NetSnmpGetV4SNMPv3(char const* host, char* name, char* fwVersion, char* mcuVersion,
+                          int outSize);
+  bool NetSnmpGetV6SNMPv3(char const* host, char* name, char* fwVersion, char* mcuVersion,
+                          int outSize);
+  int TavraNetworkGetNameAndFwAndMCUVersion(char const* host, char* name, char* fwVersion,
+                                            char* mcuVersion, int outSize);
+
+  // TCP to a numeric address; the port is the low 16 bits of `port`. 0 when
+  // connected, -1 when the text is no address or the socket cannot be
+  // opened, else the error number of CSocket::Connect (ECANCELED...).
+  int NetworkConnect(char const* host, int port);
+  // Also -1 when the host text and g_ifsName exceed kIfsZoneSize - 1 octets.
+  int NetworkConnectV6(char const* host, int port);
+  // Bytes moved: fewer than asked for on a failure, end of stream or cancel;
+  // 0 when not connected. The leading int is not consulted.
+  unsigned long NetworkRead(int, void* buffer, unsigned long length);
+  unsigned long NetworkWrite(int, void const* data, unsigned long length);
+  int NetworkClose(int);
+  // For CSocket::Cancel from another thread.
+  CSocket& StreamSocket() { return m_socket; }
+  // ---- end of device queries and stream connection ----
+
  private:
   CSocket m_socket;
   unsigned char m_firstTargetOid[kTargetOidSize];

@@ -48,9 +48,9 @@ bool CNetIO::FindSnmpAgentV6(char const* community, char const* target, char con
   unsigned char request[kRequestArea];
   const int length = netio::PrepareDiscovery(community, oid, request, sizeof request);
   if (length < 0) return false;
-  Diagnose("ipv6=%s%s\n", target, "%en0");
   SocketAddress to{};
   if (!netio::ResolveTarget(target, AF_INET6, &to)) return true;
+  Diagnose("ipv6=%s%s\n", target, "%en0");
   const InterfaceList interfaces(get_ifs_info(0, 0));
 
   int received = 0;

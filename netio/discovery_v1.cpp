@@ -28,6 +28,7 @@ const unsigned char kVersion1[] = {0x02, 0x01, 0x00};
 const size_t kRequestArea = 256;
 const size_t kOidArea = 128;
 const size_t kReceiveSize = 256;
+
 }  // namespace
 
 int netio::BuildDiscoveryRequest(const char* community, unsigned char* out, size_t outSize) {

@@ -154,6 +154,7 @@ void AskResponder(const Search& search, const SocketAddress& local, const Socket
 }  // namespace
 
 bool EncodeCaptureOid(const char* text, unsigned char* oid, int* oidLength) {
+  // Room for any text oidEncode takes (127 characters, 1 + 5 * 62 octets).
   unsigned char encoded[kCaptureSize * 3];
   const int n = CNetIO::oidEncode(text, encoded);
   memset(oid, 0, kCaptureSize);

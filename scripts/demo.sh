@@ -79,3 +79,32 @@ echo
 echo "\$ LANG=C.UTF-8 LANGUAGE=de build/bin/usbink DemoLaser"
 LC_ALL= LANG=C.UTF-8 LANGUAGE=de build/bin/usbink DemoLaser || true
 echo
+
+# A simulated network printer: net-snmp's snmpd serving the device-ID object
+# over SNMPv1 on 127.0.0.1 (black toner at 60 %, 0x3C). It runs with usbink in
+# a private network namespace, so port 161 and the traffic stay there; the
+# print server is reached through its socket from inside as well.
+printf '#!/bin/sh\nexit 0\n' >"$D/bin/backend/socket"
+chmod 755 "$D/bin/backend/socket"
+lpadmin -p DemoNetLaser -v 'socket://127.0.0.1:9100' -m raw -E 2>/dev/null
+field=$({ printf '\074'; head -c 107 /dev/zero; } | base64 -w0)
+cat >"$D/snmpd.conf" <<CONF
+agentAddress udp:127.0.0.1:161
+rocommunity public default
+override 1.3.6.1.4.1.40719.886.300.369.8531.1.1.0 octet_str "MFG:Acme;CMD:PCL,PJL;MDL:Laser 200;CLS:PRINTER;STS:$field;"
+CONF
+echo "Queue DemoNetLaser -> $(lpstat -v DemoNetLaser)"
+echo
+echo "\$ build/bin/usbink DemoNetLaser      # printer: snmpd on 127.0.0.1:161"
+isolate=(unshare -n)
+[ "$(id -u)" -eq 0 ] || isolate=(unshare -rn)
+"${isolate[@]}" /bin/sh -c '
+  ip link set lo up
+  MIBS= SNMP_PERSISTENT_DIR="$1/persist" snmpd -f -Lo -C -c "$1/snmpd.conf" -p "$1/snmpd.pid" >"$1/snmpd.log" 2>&1 &
+  agent=$!
+  for _ in $(seq 100); do grep -q "NET-SNMP version" "$1/snmpd.log" && break; sleep 0.05; done
+  status=0
+  build/bin/usbink DemoNetLaser || status=$?
+  kill "$agent"
+  wait "$agent"
+  printf "\n\n(exit status %s)\n" "$status"' sh "$D"

@@ -17,12 +17,6 @@ testenv::SnmpUser ConfiguredUser() {
   return {params.userName, params.authPassword, params.privPassword};
 }
 
-int CountLines(const std::string& log, const std::string& text) {
-  int count = 0;
-  for (size_t at = 0; (at = log.find(text, at)) != std::string::npos; at += text.size()) ++count;
-  return count;
-}
-
 }  // namespace
 
 std::string ReportFor(int level) {
@@ -49,12 +43,15 @@ testenv::SnmpdConfig PrinterV3Only(uint8_t level, const std::string& engineHex) 
   return config;
 }
 
-int Ipv4Requests(const testenv::Snmpd& agent) {
-  return CountLines(agent.Log(), "Connection from UDP: ");
-}
-
-int Ipv6Requests(const testenv::Snmpd& agent) {
-  return CountLines(agent.Log(), "Connection from UDP/IPv6: ");
+std::string RequestFamilies(const testenv::Snmpd& agent) {
+  const std::string log = agent.Log();
+  const std::string v4 = "Connection from UDP: ", v6 = "Connection from UDP/IPv6: ";
+  std::string families;
+  for (size_t at = 0; (at = log.find("Connection from UDP", at)) != std::string::npos; ++at) {
+    if (log.compare(at, v4.size(), v4) == 0) families += '4';
+    if (log.compare(at, v6.size(), v6) == 0) families += '6';
+  }
+  return families;
 }
 
 bool NetworkLab::Available(std::string* why) {

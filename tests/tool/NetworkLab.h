@@ -30,9 +30,9 @@ struct ToolRun {
   std::chrono::duration<double> elapsed{};
 };
 
-// Requests an agent logged from IPv4 and from IPv6 senders.
-int Ipv4Requests(const testenv::Snmpd& agent);
-int Ipv6Requests(const testenv::Snmpd& agent);
+// The requests an agent logged, in order of arrival: '4' for one from an
+// IPv4 sender, '6' for one from an IPv6 sender.
+std::string RequestFamilies(const testenv::Snmpd& agent);
 
 class NetworkLab {
  public:

@@ -1,0 +1,16 @@
+// The front end's subcommands; each returns the process's exit status.
+#pragma once
+
+#include "cli/Options.h"
+
+namespace cli {
+
+int RunStatus(const Options& options);
+int RunInfo(const Options& options);
+int RunDiscover(const Options& options);
+int RunSend(const Options& options);
+
+// "netio: " and the message on standard error.
+void Complain(const std::string& message);
+
+}  // namespace cli

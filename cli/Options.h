@@ -1,0 +1,37 @@
+// The front end's command line: one subcommand, its operands and options.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace cli {
+
+enum ExitCode { kExitOk = 0, kExitFailed = 1, kExitUsage = 2, kExitInterrupted = 130 };
+
+enum class Scan { kDefault, kIpv6, kScanIndex, kBoth };
+
+struct Options {
+  std::string command;  // status, info, discover, send; empty with --help alone
+  std::vector<std::string> operands;
+  bool help = false;
+  bool verbose = false;
+  bool json = false;
+  bool raw = false;
+  bool v3 = false;
+  Scan scan = Scan::kDefault;
+  std::string target;
+  std::vector<std::string> sysObjectIds;
+  std::string community = "public";
+};
+
+// False with the reason in `error` for anything the command does not take.
+bool ParseArguments(int argc, char** argv, Options* options, std::string* error);
+
+// The whole usage text, or one command's when `command` names one.
+std::string Usage(const std::string& command);
+
+// Checks shared by the commands; false with the reason in `error`.
+bool NumericAddress(const std::string& text, std::string* error);
+bool ParsePort(const std::string& text, int* port, std::string* error);
+
+}  // namespace cli

@@ -1,0 +1,55 @@
+// The SNMPv1 reader on an arbitrary datagram: CNetIO::parseGetResponse with
+// every out-pointer and each value callback, and the three readers built on it.
+#include <cstring>
+#include <memory>
+
+#include "fuzz/FuzzSupport.h"
+#include "netio/NetIO.h"
+
+namespace {
+
+CNetIO& Discoverer() {
+  static CNetIO* net = [] {
+    auto* n = new CNetIO;
+    n->InitTargetOID("1.3.6.1.4.1.40719.886.1", "1.3.6.1.4.1.40719.886.2.1");
+    return n;
+  }();
+  return *net;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size > kDeviceIdSize) return 0;  // the reads receive at most 4024 octets
+  const int length = static_cast<int>(size);
+  const int plain = CNetIO::parseGetResponse(data, length, nullptr, nullptr, nullptr, nullptr,
+                                             nullptr, nullptr);
+  FUZZ_CHECK(plain == 0 || plain == 1);
+
+  const SnmpValueCallback callbacks[] = {outputRecvBufValue, outputDeviceIdValue, outputOidValue};
+  for (SnmpValueCallback callback : callbacks) {
+    int version = -1;
+    std::unique_ptr<char[]> community(new char[kCommunityOutSize]);
+    unsigned char requestId, errorStatus, errorIndex;
+    const int result = CNetIO::parseGetResponse(data, length, &version, community.get(),
+                                                &requestId, &errorStatus, &errorIndex, callback);
+    // Only a community too long for the out-buffer may fail where the bare read passed.
+    FUZZ_CHECK(result == plain || (plain == 1 && result == 0));
+    if (result == 1) {
+      FUZZ_CHECK(version >= 0 && version <= 0xFF);
+      FUZZ_CHECK(strnlen(community.get(), kCommunityOutSize) < kCommunityOutSize);
+    }
+  }
+  FUZZ_CHECK(sysObjIdLen >= 0 && sysObjIdLen <= kSysObjIdSize);
+  FUZZ_CHECK(strnlen(g_deviceid, kDeviceIdSize) < kDeviceIdSize);
+
+  std::unique_ptr<char[]> out(new char[kRecvBufSize]);
+  const int text = CNetIO::parseForRecvBuf(data, length, out.get());
+  FUZZ_CHECK(text == 0 || (text == 1 && plain == 1 && strnlen(out.get(), kRecvBufSize) < kRecvBufSize));
+
+  PRINTER_STATUS status;
+  if (CNetIO::parseForDeviceId(data, length, &status)) FUZZ_CHECK(plain == 1);
+  const int matched = Discoverer().parseForOID(data, length, nullptr, 0);
+  FUZZ_CHECK(matched == 0 || (matched == 1 && plain == 1 && sysObjIdLen > 4));
+  return 0;
+}

@@ -1,0 +1,12 @@
+# The fuzz targets, one source fuzz/<name>.cpp each. fuzz/ links them with
+# libFuzzer (USBINK_FUZZ); tests/fuzz/ links the same sources with a replay
+# main, so the corpus and the regression inputs run in every test run.
+set(USBINK_FUZZ_TARGETS
+  base64_decode
+  device_id
+  ber_length
+  oid_encode
+  snmpv1_response
+  snmpv3_response
+  snmpv3_sealed
+  snmpv3_roundtrip)
