@@ -22,16 +22,14 @@ struct Options {
   std::string target;
   std::vector<std::string> sysObjectIds;
   std::string community = "public";
+  int port = 0;  // send's PORT
 };
 
-// False with the reason in `error` for anything the command does not take.
+// False with the reason in `error` for anything the command does not take,
+// addresses that are not numeric and ports outside 1 to 65535 included.
 bool ParseArguments(int argc, char** argv, Options* options, std::string* error);
 
 // The whole usage text, or one command's when `command` names one.
 std::string Usage(const std::string& command);
-
-// Checks shared by the commands; false with the reason in `error`.
-bool NumericAddress(const std::string& text, std::string* error);
-bool ParsePort(const std::string& text, int* port, std::string* error);
 
 }  // namespace cli

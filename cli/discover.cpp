@@ -1,6 +1,5 @@
 #include <unistd.h>
 
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -22,31 +21,12 @@ const char kSysObjectId0[] = "1.3.6.1.2.1.1.2.0";
 const char kBroadcastTarget[] = "255.255.255.255";
 const char kAllNodesTarget[] = "ff02::1";
 
-// The library reports an agent once per answer; people want it once.
-struct Agents {
-  bool printAsFound = false;
-  std::set<std::string> seen;
-  std::vector<std::string> inOrder;
-  std::atomic<int> count{0};
-};
-
-bool OnAgent(char* address, char*, void* context) {
-  auto* agents = static_cast<Agents*>(context);
-  if (!address || !agents->seen.insert(address).second) return true;
-  agents->inOrder.push_back(address);
-  ++agents->count;
-  if (agents->printAsFound) {
-    printf("%s\n", address);
-    fflush(stdout);
-  }
-  return true;
-}
-
 // Elapsed time and agents so far on the terminal's standard error, since a
-// search takes seconds per interface.
+// search takes seconds per interface. Lines for standard output go through
+// it, so that none lands behind the progress text.
 class Progress {
  public:
-  explicit Progress(const Agents& agents) : agents_(agents), start_(Clock::now()) {
+  Progress() : start_(Clock::now()) {
     if (isatty(STDERR_FILENO)) thread_ = std::thread([this] { Run(); });
   }
   ~Progress() {
@@ -59,6 +39,14 @@ class Progress {
     thread_.join();
     fputs("\r\033[K", stderr);
   }
+  void Found(const std::string& line, bool print) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++found_;
+    if (!print) return;
+    if (thread_.joinable()) fputs("\r\033[K", stderr);
+    printf("%s\n", line.c_str());
+    fflush(stdout);
+  }
 
  private:
   using Clock = std::chrono::steady_clock;
@@ -66,22 +54,40 @@ class Progress {
     std::unique_lock<std::mutex> lock(mutex_);
     while (!wake_.wait_for(lock, std::chrono::milliseconds(200), [this] { return done_; })) {
       const double seconds = std::chrono::duration<double>(Clock::now() - start_).count();
-      fprintf(stderr, "\r\033[Kdiscovering: %.1f s, %d found", seconds, agents_.count.load());
+      fprintf(stderr, "\r\033[Kdiscovering: %.1f s, %d found", seconds, found_);
     }
   }
 
-  const Agents& agents_;
   const Clock::time_point start_;
   std::mutex mutex_;
   std::condition_variable wake_;
   bool done_ = false;
+  int found_ = 0;
   std::thread thread_;
 };
+
+// The library reports an agent once per answer; people want it once.
+struct Agents {
+  Progress& progress;
+  bool printAsFound;
+  std::set<std::string> seen;
+  std::vector<std::string> inOrder;
+};
+
+bool OnAgent(char* address, char*, void* context) {
+  auto* agents = static_cast<Agents*>(context);
+  if (!address || !agents->seen.insert(address).second) return true;
+  agents->inOrder.push_back(address);
+  agents->progress.Found(address, agents->printAsFound);
+  return true;
+}
 
 void Search(CNetIO& netio, const Options& o, Agents* agents) {
   const char* community = o.community.c_str();
   const bool ipv6 = o.scan == Scan::kIpv6 || o.scan == Scan::kScanIndex;
-  const std::string target = !o.target.empty() ? o.target : ipv6 ? kAllNodesTarget : kBroadcastTarget;
+  const std::string target = !o.target.empty() ? o.target
+                             : ipv6            ? kAllNodesTarget
+                                               : kBroadcastTarget;
   const char* t = target.c_str();
   if (o.v3) {
     if (ipv6) {
@@ -110,10 +116,10 @@ void Search(CNetIO& netio, const Options& o, Agents* agents) {
 }  // namespace
 
 int RunDiscover(const Options& options) {
-  Agents agents;
-  agents.printAsFound = !options.json;
+  std::vector<std::string> found;
   {
-    Progress progress(agents);
+    Progress progress;
+    Agents agents{progress, !options.json, {}, {}};
     CNetIO netio;
     // The library matches two target OIDs per search.
     const auto& oids = options.sysObjectIds;
@@ -122,14 +128,15 @@ int RunDiscover(const Options& options) {
       netio.InitTargetOID(oids[i].c_str(), second.c_str());
       Search(netio, options, &agents);
     }
+    found = std::move(agents.inOrder);
   }
   if (options.json) {
     printf("{\"agents\": [");
-    for (size_t i = 0; i < agents.inOrder.size(); ++i)
-      printf("%s%s", i ? ", " : "", JsonString(agents.inOrder[i]).c_str());
+    for (size_t i = 0; i < found.size(); ++i)
+      printf("%s%s", i ? ", " : "", JsonString(found[i]).c_str());
     printf("]}\n");
   }
-  if (agents.inOrder.empty()) {
+  if (found.empty()) {
     Complain("no agent found");
     return kExitFailed;
   }

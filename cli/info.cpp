@@ -23,11 +23,6 @@ struct Fact {
 
 int RunInfo(const Options& options) {
   const std::string& address = options.operands[0];
-  std::string error;
-  if (!NumericAddress(address, &error)) {
-    Complain(error);
-    return kExitUsage;
-  }
   Fact facts[3] = {{"name", "name"}, {"firmware", "firmware"}, {"mcu_firmware", "MCU firmware"}};
   CNetIO netio;
   const char* host = address.c_str();
@@ -45,7 +40,8 @@ int RunInfo(const Options& options) {
   bool any = false;
   for (const Fact& f : facts) any = any || f.read;
   if (!any) {
-    Complain(std::string("no answer from ") + address + (options.v3 ? " over SNMPv3" : " over SNMPv1"));
+    Complain(std::string("no answer from ") + address +
+             (options.v3 ? " over SNMPv3" : " over SNMPv1"));
     return kExitFailed;
   }
   if (options.json) {

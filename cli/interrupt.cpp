@@ -1,10 +1,11 @@
+#include "cli/Interrupt.h"
+
 #include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <ctime>
 
-#include "cli/Interrupt.h"
 #include "socket/Socket.h"
 
 namespace cli {

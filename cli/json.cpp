@@ -1,6 +1,6 @@
-#include <cstdio>
-
 #include "cli/Json.h"
+
+#include <cstdio>
 
 namespace cli {
 
@@ -13,10 +13,14 @@ size_t Utf8Length(const std::string& s, size_t i) {
   size_t n;
   unsigned char low = 0x80, high = 0xBF;
   if (c < 0x80) return 1;
-  if (c >= 0xC2 && c <= 0xDF) n = 2;
-  else if (c >= 0xE0 && c <= 0xEF) n = 3;
-  else if (c >= 0xF0 && c <= 0xF4) n = 4;
-  else return 0;
+  if (c >= 0xC2 && c <= 0xDF)
+    n = 2;
+  else if (c >= 0xE0 && c <= 0xEF)
+    n = 3;
+  else if (c >= 0xF0 && c <= 0xF4)
+    n = 4;
+  else
+    return 0;
   if (c == 0xE0) low = 0xA0;
   if (c == 0xED) high = 0x9F;
   if (c == 0xF0) low = 0x90;

@@ -1,3 +1,5 @@
+#include "cli/Options.h"
+
 #include <netdb.h>
 
 #include <cctype>
@@ -5,7 +7,6 @@
 #include <cstring>
 #include <set>
 
-#include "cli/Options.h"
 #include "netio/NetIO.h"
 
 namespace cli {
@@ -21,24 +22,35 @@ struct Command {
 };
 
 const Command kCommands[] = {
-    {"status", 1, 1, {"--json", "--raw"},
+    {"status",
+     1,
+     1,
+     {"--json", "--raw"},
      "netio status ADDRESS [--raw] [--json]\n"
      "    Reads the printer's status record (SNMPv1, then SNMPv3) and prints the\n"
      "    black toner level; --raw adds the 108 octets in hex.\n"},
-    {"info", 1, 1, {"--json", "--v3"},
+    {"info",
+     1,
+     1,
+     {"--json", "--v3"},
      "netio info ADDRESS [--v3] [--json]\n"
      "    Reads the printer's name, firmware and MCU firmware versions over\n"
      "    SNMPv1 (three requests), or over SNMPv3 in one request with --v3.\n"},
-    {"discover", 0, 0,
+    {"discover",
+     0,
+     0,
      {"--json", "--v3", "--ipv6", "--scan-index", "--both", "--target", "--sysobjectid",
       "--community"},
      "netio discover --sysobjectid OID [--sysobjectid OID]... [--v3]\n"
      "               [--ipv6|--scan-index|--both] [--target ADDR] [--community C] [--json]\n"
      "    Lists every agent whose sysObjectID is one of the OIDs (or a start of\n"
-     "    one), once per line. Targets: 255.255.255.255 (default), ff02::1 with --ipv6 or\n"
-     "    --scan-index (IPv6 interface indexes tried in turn), both at once with\n"
-     "    --both, or --target ADDR. Every two OIDs make one scan.\n"},
-    {"send", 2, 3, {},
+     "    one), once per line. Targets: 255.255.255.255 (default), ff02::1 with\n"
+     "    --ipv6 or --scan-index (IPv6 interface indexes tried in turn), both at\n"
+     "    once with --both, or --target ADDR. Every two OIDs make one scan.\n"},
+    {"send",
+     2,
+     3,
+     {},
      "netio send ADDRESS PORT [FILE]\n"
      "    Copies FILE (default: standard input) to the printer over TCP, e.g. to\n"
      "    port 9100. Ctrl-C cancels the transfer.\n"},
@@ -62,23 +74,6 @@ bool ValidSysObjectId(const std::string& text) {
   return n > 0 && n <= kTargetOidSize;
 }
 
-// Cross-option rules of discover.
-bool CheckDiscover(const Options& o, int scanFlags, std::string* error) {
-  if (o.sysObjectIds.empty()) return Fail(error, "discover needs at least one --sysobjectid");
-  if (scanFlags > 1) return Fail(error, "--ipv6, --scan-index and --both exclude each other");
-  if (o.v3 && (o.scan == Scan::kScanIndex || o.scan == Scan::kBoth))
-    return Fail(error, "--v3 takes neither --scan-index nor --both");
-  if (o.scan == Scan::kBoth && !o.target.empty())
-    return Fail(error, "--both probes its own two targets and takes no --target");
-  if (!o.target.empty() && !NumericAddress(o.target, error)) return false;
-  if (o.community.empty() || o.community.size() > kMaxDiscoveryCommunity)
-    return Fail(error, "the community must have 1 to " + std::to_string(kMaxDiscoveryCommunity) +
-                           " characters");
-  return true;
-}
-
-}  // namespace
-
 bool NumericAddress(const std::string& text, std::string* error) {
   addrinfo hints{};
   hints.ai_flags = AI_NUMERICHOST;
@@ -99,6 +94,23 @@ bool ParsePort(const std::string& text, int* port, std::string* error) {
   *port = static_cast<int>(value);
   return true;
 }
+
+// Cross-option rules of discover.
+bool CheckDiscover(const Options& o, int scanFlags, std::string* error) {
+  if (o.sysObjectIds.empty()) return Fail(error, "discover needs at least one --sysobjectid");
+  if (scanFlags > 1) return Fail(error, "--ipv6, --scan-index and --both exclude each other");
+  if (o.v3 && (o.scan == Scan::kScanIndex || o.scan == Scan::kBoth))
+    return Fail(error, "--v3 takes neither --scan-index nor --both");
+  if (o.scan == Scan::kBoth && !o.target.empty())
+    return Fail(error, "--both probes its own two targets and takes no --target");
+  if (!o.target.empty() && !NumericAddress(o.target, error)) return false;
+  if (o.community.empty() || o.community.size() > kMaxDiscoveryCommunity)
+    return Fail(error, "the community must have 1 to " + std::to_string(kMaxDiscoveryCommunity) +
+                           " characters");
+  return true;
+}
+
+}  // namespace
 
 bool ParseArguments(int argc, char** argv, Options* options, std::string* error) {
   // Filled as it goes, so a failure still tells which command's usage to show.
@@ -147,8 +159,8 @@ bool ParseArguments(int argc, char** argv, Options* options, std::string* error)
     if (arg == "--sysobjectid") {
       o.sysObjectIds.push_back(argv[++i]);
       if (!ValidSysObjectId(o.sysObjectIds.back()))
-        return Fail(error, "'" + o.sysObjectIds.back() +
-                               "' is not an OID of at most 32 encoded octets");
+        return Fail(error,
+                    "'" + o.sysObjectIds.back() + "' is not an OID of at most 32 encoded octets");
     }
   }
   if (o.help) return true;
@@ -157,7 +169,9 @@ bool ParseArguments(int argc, char** argv, Options* options, std::string* error)
   if (n < command->minOperands) return Fail(error, o.command + ": missing operand");
   if (n > command->maxOperands)
     return Fail(error, o.command + ": unexpected operand '" + o.operands.back() + "'");
-  return o.command != "discover" || CheckDiscover(o, scanFlags, error);
+  if (o.command == "discover") return CheckDiscover(o, scanFlags, error);
+  return NumericAddress(o.operands[0], error) &&
+         (o.command != "send" || ParsePort(o.operands[1], &o.port, error));
 }
 
 std::string Usage(const std::string& command) {

@@ -37,8 +37,8 @@ class Input {
 enum class Outcome { kDone, kInterrupted, kInputFailed, kConnectionLost };
 
 // The input's bytes to the printer until its end, a failure or Ctrl-C.
-Outcome Copy(CNetIO& netio, const Input& input, const InterruptWatch& watch,
-             unsigned long* sent, int* inputError) {
+Outcome Copy(CNetIO& netio, const Input& input, const InterruptWatch& watch, unsigned long* sent,
+             int* inputError) {
   char buffer[kChunk];
   for (;;) {
     // A terminal or a pipe may hold the read for ever: wait for Ctrl-C too.
@@ -67,12 +67,7 @@ Outcome Copy(CNetIO& netio, const Input& input, const InterruptWatch& watch,
 
 int RunSend(const Options& options) {
   const std::string& address = options.operands[0];
-  std::string error;
-  int port = 0;
-  if (!NumericAddress(address, &error) || !ParsePort(options.operands[1], &port, &error)) {
-    Complain(error);
-    return kExitUsage;
-  }
+  const int port = options.port;
   const std::string path = options.operands.size() > 2 ? options.operands[2] : "";
   Input input(path);
   if (input.fd() < 0) {

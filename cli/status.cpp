@@ -11,11 +11,6 @@ void Complain(const std::string& message) { fprintf(stderr, "netio: %s\n", messa
 
 int RunStatus(const Options& options) {
   const std::string& address = options.operands[0];
-  std::string error;
-  if (!NumericAddress(address, &error)) {
-    Complain(error);
-    return kExitUsage;
-  }
   PRINTER_STATUS status{};
   const char* protocol = "SNMPv1";
   if (NetworkReadStatus("public", address.c_str(), &status) != 1) {
@@ -34,8 +29,8 @@ int RunStatus(const Options& options) {
     raw += hex;
   }
   if (options.json) {
-    printf("{\"address\": %s, \"protocol\": \"%s\", \"black_level\": %d", JsonString(address).c_str(),
-           protocol, level);
+    printf("{\"address\": %s, \"protocol\": \"%s\", \"black_level\": %d",
+           JsonString(address).c_str(), protocol, level);
     if (options.raw) printf(", \"raw\": \"%s\"", raw.c_str());
     printf("}\n");
   } else {

@@ -64,6 +64,7 @@ struct Envelope {
 // and enciphered), authenticated with the fixed keys. Empty when the library
 // refuses to assemble it.
 inline std::string Seal(const Envelope& e, const std::string& scoped) {
+  const EngineKeys& keys = Keys();
   unsigned char global[kSnmpV3WorkSize], security[kSnmpV3WorkSize], message[kSnmpV3WorkSize];
   const int globalLen =
       CNetIO::BuildSnmpV3msgGlobalDataUSM(e.msgId, kSnmpV3WorkSize, 0, e.privacy, 1, global);
@@ -82,8 +83,8 @@ inline std::string Seal(const Envelope& e, const std::string& scoped) {
     unsigned char plain[kSnmpV3WorkSize] = {};
     memcpy(plain, scoped.data(), scoped.size());
     uint8_t iv[kUsmSaltLen];
-    PrivacyIV(Keys().priv, e.salt, iv);
-    FUZZ_CHECK(DesEncryption(Keys().priv, iv, plain, static_cast<unsigned>(scoped.size()), plain,
+    PrivacyIV(keys.priv, e.salt, iv);
+    FUZZ_CHECK(DesEncryption(keys.priv, iv, plain, static_cast<unsigned>(scoped.size()), plain,
                              sizeof plain) == static_cast<int>(scoped.size()));
     netio::BerWriter w(data, sizeof data);
     if (!w.Bytes(plain, padded) || !w.Header(0x04, padded)) return {};
@@ -95,7 +96,7 @@ inline std::string Seal(const Envelope& e, const std::string& scoped) {
   if (len <= 0) return {};
   FUZZ_CHECK(authOffset + kUsmAuthLen <= static_cast<unsigned>(len));
   uint8_t code[kUsmAuthLen];
-  CalcuateAuthParams(message, static_cast<unsigned>(len), Keys().K1, Keys().K2, code);
+  CalcuateAuthParams(message, static_cast<unsigned>(len), keys.K1, keys.K2, code);
   memcpy(message + authOffset, code, sizeof code);
   return std::string(reinterpret_cast<const char*>(message), static_cast<size_t>(len));
 }

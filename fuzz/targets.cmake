@@ -1,5 +1,5 @@
 # The fuzz targets, one source fuzz/<name>.cpp each. fuzz/ links them with
-# libFuzzer (USBINK_FUZZ); tests/fuzz/ links the same sources with a replay
+# libFuzzer (USBINK_FUZZ); tests/robust/ links the same sources with a replay
 # main, so the corpus and the regression inputs run in every test run.
 set(USBINK_FUZZ_TARGETS
   base64_decode

@@ -96,8 +96,8 @@ bool GetFacts(const SocketAddress& printer, const char* host, const Facts& facts
   if (!discovery.open()) return false;
   netio::SetDiscoveryOptions(discovery.fd(), false);
   if (!v6) Diagnose("ipv4=%s\n", host);
-  const ssize_t sent = sendto(discovery.fd(), request, static_cast<size_t>(length), 0,
-                              &printer.sa, netio::AddressLength(printer));
+  const ssize_t sent = sendto(discovery.fd(), request, static_cast<size_t>(length), 0, &printer.sa,
+                              netio::AddressLength(printer));
   if (!v6) Diagnose("sendto: nRet=%d\n", static_cast<int>(sent));
   if (sent < 1) {
     if (v6) netio::ReportErrno("[ipv6 BC] snedto failed");

@@ -7,6 +7,8 @@
 # Two further rows split the tool's time: "start" runs it without argument
 # (process start and libraries only), "lookup" on a queue whose URI names no
 # printer address (adds the print-system lookup); the rest is SNMP.
+# hyperfine times each command in a block of its own, so run this on an
+# otherwise idle machine: load that comes and goes skews the comparison.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

@@ -21,4 +21,8 @@ if [ "${USBINK_SKIP_ASAN:-0}" != 1 ]; then
   ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     run_suite build-asan -DUSBINK_SANITIZE=ON -DUSBINK_BENCHMARKS=OFF
 fi
+# A bounded fuzz run of every target (the long runs are done by hand).
+if [ "${USBINK_SKIP_FUZZ:-0}" != 1 ]; then
+  scripts/fuzz.sh
+fi
 echo "all tests passed in $(( $(date +%s) - start )) s"

@@ -2,6 +2,7 @@
 // and TCP listeners in the test's own network namespace, its JSON read back by
 // python3, its usage errors, and Ctrl-C during a transfer.
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <signal.h>
@@ -13,7 +14,6 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
-#include <fcntl.h>
 #include <memory>
 #include <string>
 #include <thread>
@@ -42,9 +42,10 @@ testenv::RunResult RunNetio(std::vector<std::string> args, const std::string& in
 // `expression` over the parsed document `d`, as python3 prints it; a
 // document that does not parse fails the test.
 std::string Json(const std::string& document, const std::string& expression) {
-  const auto r = testenv::Run(
-      {testenv::FindProgram("python3"), "-c", "import json,sys; d=json.load(sys.stdin); print(" + expression + ")"}, {},
-      seconds(10), document);
+  const auto r =
+      testenv::Run({testenv::FindProgram("python3"), "-c",
+                    "import json,sys; d=json.load(sys.stdin); print(" + expression + ")"},
+                   {}, seconds(10), document);
   EXPECT_EQ(r.exitCode, 0) << "not JSON: " << document << r.err;
   return r.out.substr(0, r.out.find_last_not_of('\n') + 1);
 }
@@ -65,7 +66,16 @@ testenv::SnmpUser Configured() {
   return {params.userName, params.authPassword, params.privPassword};
 }
 
-TEST(NetioUsage, BadArgumentsGiveAUsageError) {
+// In a namespace of its own: a row that parsed by mistake must not reach a real network.
+class NetioUsage : public testing::Test {
+ protected:
+  void SetUp() override {
+    std::string why;
+    REQUIRE_ENV(testenv::IsolateNetwork(&why), why);
+  }
+};
+
+TEST_F(NetioUsage, BadArgumentsGiveAUsageError) {
   const std::vector<std::vector<std::string>> rows = {
       {},
       {"frobnicate"},
@@ -84,7 +94,9 @@ TEST(NetioUsage, BadArgumentsGiveAUsageError) {
       {"discover"},
       {"discover", "--sysobjectid"},
       {"discover", "--sysobjectid", "1.3.6.x"},
-      {"discover", "--sysobjectid", "1.3.6.1.4.1.1.1.1.1.1.1.1.1.1.1.1.1.1.1.1.1.1.1.1.1.1.1.1.1.1.1"},
+      // 33 octets encoded: one more than a target holds.
+      {"discover", "--sysobjectid",
+       "1.3.6.1.4.1.1.1.1.1.1.1.1.1.1.1.1.1.1.1.1.1.1.1.1.1.1.1.1.1.1.1.1.1"},
       {"discover", "--sysobjectid", "1.3.6.1", "--ipv6", "--both"},
       {"discover", "--sysobjectid", "1.3.6.1", "--v3", "--scan-index"},
       {"discover", "--sysobjectid", "1.3.6.1", "--both", "--target", "127.0.0.1"},
@@ -103,7 +115,7 @@ TEST(NetioUsage, BadArgumentsGiveAUsageError) {
   }
 }
 
-TEST(NetioUsage, HelpGoesToStandardOutput) {
+TEST_F(NetioUsage, HelpGoesToStandardOutput) {
   for (const std::vector<std::string>& args :
        {std::vector<std::string>{"--help"}, {"send", "--help"}, {"discover", "-h"}}) {
     const auto r = RunNetio(args);
@@ -222,12 +234,12 @@ TEST_F(NetioAgainstPrinters, DiscoverListsEachAgentOnce) {
 
   // The third OID is searched in a scan of its own.
   r = RunNetio({"discover", "--ipv6", "--target", "::1", "--sysobjectid", "1.3.6.1.4.1.9.1",
-           "--sysobjectid", "1.3.6.1.4.1.11.2", "--sysobjectid", kPrinterObjectId, "--json"});
+                "--sysobjectid", "1.3.6.1.4.1.11.2", "--sysobjectid", kPrinterObjectId, "--json"});
   ASSERT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(Json(r.out, "d['agents']"), "['::1']");
 
-  r = RunNetio({"discover", "--v3", "--target", "127.0.0.1", "--sysobjectid", kPrinterObjectId,
-           "--json"});
+  r = RunNetio(
+      {"discover", "--v3", "--target", "127.0.0.1", "--sysobjectid", kPrinterObjectId, "--json"});
   ASSERT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(Json(r.out, "d['agents']"), "['127.0.0.1']");
 
@@ -269,7 +281,8 @@ class Sink {
       if (c < 0) return;
       accepted_ = true;
       char buffer[65536];
-      for (ssize_t n; drain && (n = read(c, buffer, sizeof buffer)) > 0;) received_.append(buffer, n);
+      for (ssize_t n; drain && (n = read(c, buffer, sizeof buffer)) > 0;)
+        received_.append(buffer, n);
       // A peer that takes nothing holds the connection until the test ends.
       if (!drain) {
         while (!stop_) std::this_thread::sleep_for(milliseconds(10));
@@ -345,13 +358,13 @@ TEST_F(NetioSend, FailuresAreReported) {
   }
   auto r = RunNetio({"send", "127.0.0.1", closedPort}, "data");
   EXPECT_EQ(r.exitCode, 1);
-  EXPECT_EQ(r.err, "netio: cannot connect to 127.0.0.1 port " + closedPort +
-                       ": Connection refused\n");
+  EXPECT_EQ(r.err,
+            "netio: cannot connect to 127.0.0.1 port " + closedPort + ": Connection refused\n");
   // The input is opened before any connection is tried.
   r = RunNetio({"send", "127.0.0.1", closedPort, dir_ / "missing.prn"});
   EXPECT_EQ(r.exitCode, 1);
-  EXPECT_EQ(r.err, "netio: cannot open " + (dir_ / "missing.prn") +
-                       ": No such file or directory\n");
+  EXPECT_EQ(r.err,
+            "netio: cannot open " + (dir_ / "missing.prn") + ": No such file or directory\n");
 }
 
 // Ctrl-C ends the transfer through the socket's cancel, whether the sender
@@ -377,7 +390,8 @@ TEST_F(NetioSend, InterruptEndsItCleanly) {
     Sink printer("127.0.0.1", row.drain);
     testenv::Process sender({Netio(), "send", "127.0.0.1", printer.port(), row.input}, {},
                             dir_ / "send.log");
-    for (int i = 0; i < 500 && !printer.accepted(); ++i) std::this_thread::sleep_for(milliseconds(10));
+    for (int i = 0; i < 500 && !printer.accepted(); ++i)
+      std::this_thread::sleep_for(milliseconds(10));
     ASSERT_TRUE(printer.accepted()) << row.what;
     std::this_thread::sleep_for(milliseconds(300));
     ASSERT_TRUE(sender.running()) << row.what << ": " << sender.Log();

@@ -17,8 +17,8 @@
 
 namespace {
 
-using testenv::Reply;
 using std::chrono::milliseconds;
+using testenv::Reply;
 
 const char kFwOid[] = "1.3.6.1.4.1.40719.886.300.369.8531.1.2.1.0";
 const char kMcuOid[] = "1.3.6.1.4.1.40719.886.300.369.8531.1.2.3.0";
@@ -58,8 +58,9 @@ class QueriesFromSnmpd : public Queries {
 };
 
 TEST_F(QueriesFromSnmpd, ReadsEachFactOverBothFamilies) {
-  ASSERT_NO_FATAL_FAILURE(StartAgent({std::string("override ") + kFwOid + " octet_str \"FW 2.10.3\"",
-                                      std::string("override ") + kMcuOid + " octet_str \"MCU 0.9\""}));
+  ASSERT_NO_FATAL_FAILURE(
+      StartAgent({std::string("override ") + kFwOid + " octet_str \"FW 2.10.3\"",
+                  std::string("override ") + kMcuOid + " octet_str \"MCU 0.9\""}));
   const struct {
     const char* what;
     Getter get;
@@ -150,7 +151,8 @@ TEST_F(Queries, CopiesRetryAndStrangers) {
     std::string why;
     ASSERT_TRUE(printer.Start(&why)) << why;
     char out[256] = "untouched";
-    EXPECT_EQ(netio_.TavraNetworkGetFwVersion(row.host, 0, out, sizeof out), row.result) << row.what;
+    EXPECT_EQ(netio_.TavraNetworkGetFwVersion(row.host, 0, out, sizeof out), row.result)
+        << row.what;
     EXPECT_STREQ(out, row.out) << row.what;
     if (row.requests) printer.WaitForRequests(row.requests, milliseconds(500));
     EXPECT_EQ(printer.Received().size(), row.requests) << row.what;
@@ -162,9 +164,8 @@ TEST_F(Queries, CopiesRetryAndStrangers) {
 
 // The GetRequest for sysName.0 with "public": the 40 octets of the SNMPv1 layout.
 TEST_F(Queries, PrinterNameSendsTheSysNameRequest) {
-  testenv::Responder printer("127.0.0.2", [](const testenv::Datagram&, size_t) {
-    return std::vector<Reply>{};
-  });
+  testenv::Responder printer("127.0.0.2",
+                             [](const testenv::Datagram&, size_t) { return std::vector<Reply>{}; });
   std::string why;
   ASSERT_TRUE(printer.Start(&why)) << why;
   char out[256];

@@ -67,7 +67,8 @@ TEST_F(QueriesV3, ReadsTheThreeFactsFromAnAgentThatAnswersOnlySnmpV3) {
     EXPECT_EQ(netio_.TavraNetworkGetNameAndFwAndMCUVersion(host, out.name, out.fw, out.mcu,
                                                            sizeof out.name),
               0)
-        << host << "\n" << agent.Log();
+        << host << "\n"
+        << agent.Log();
     EXPECT_STREQ(out.name, "ink-jet-7") << host;
     EXPECT_STREQ(out.fw, "FW 2.10.3") << host;
     EXPECT_STREQ(out.mcu, "MCU 0.9") << host;
@@ -137,8 +138,8 @@ TEST_F(QueriesV3, OnlyTheFactsOfAuthenticAnswersAreWritten) {
       After(40, Encode(failed)),
       After(60, Encode(Answer(keys, {{kFwOid, "FW 3.1"}}))),
   };
-  testenv::Responder printer("127.0.0.2", Script({After(0, Encode(Report(kEngine, 7, 4000)))},
-                                                 toRequest));
+  testenv::Responder printer("127.0.0.2",
+                             Script({After(0, Encode(Report(kEngine, 7, 4000)))}, toRequest));
   std::string why;
   ASSERT_TRUE(printer.Start(&why)) << why;
   Outputs out;
@@ -153,10 +154,10 @@ TEST_F(QueriesV3, OnlyTheFactsOfAuthenticAnswersAreWritten) {
 TEST_F(QueriesV3, ReportsThatDrawNoRequest) {
   const Bytes otherVendor = Hex("80 00 0B 92 03 00 00 00 00 00 00 00 00 00 00 00 2A");
   // Our own engine, but the Report comes from another address.
-  testenv::Responder printer(
-      "127.0.0.2", Script({After(0, Encode(Report(otherVendor, 7, 4000))),
-                           After(10, Encode(Report(kEngine, 7, 4000)), "127.0.0.3")},
-                          {}));
+  testenv::Responder printer("127.0.0.2",
+                             Script({After(0, Encode(Report(otherVendor, 7, 4000))),
+                                     After(10, Encode(Report(kEngine, 7, 4000)), "127.0.0.3")},
+                                    {}));
   std::string why;
   ASSERT_TRUE(printer.Start(&why)) << why;
   Outputs out;

@@ -44,8 +44,8 @@ class Listener {
       inet_pton(AF_INET, address, &v4->sin_addr);
       length = sizeof *v4;
     }
-    ok_ = fd_ >= 0 && bind(fd_, reinterpret_cast<sockaddr*>(&a), length) == 0 && listen(fd_, 4) == 0 &&
-          getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &length) == 0;
+    ok_ = fd_ >= 0 && bind(fd_, reinterpret_cast<sockaddr*>(&a), length) == 0 &&
+          listen(fd_, 4) == 0 && getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &length) == 0;
     port_ = ntohs(family_ == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&a)->sin6_port
                                       : reinterpret_cast<sockaddr_in*>(&a)->sin_port);
   }
@@ -117,7 +117,8 @@ TEST_F(Stream, WritesAndReadsOverBothFamilies) {
     ASSERT_TRUE(listener.ok()) << row.what;
     Bytes received(request.size());
     listener.Serve([&](int c) {
-      if (ReadAll(c, received.data(), received.size())) (void)!write(c, answer.data(), answer.size());
+      if (ReadAll(c, received.data(), received.size()))
+        (void)!write(c, answer.data(), answer.size());
     });
     char* host = const_cast<char*>(row.host);
     ASSERT_EQ(row.v6Entry ? netio_.NetworkConnectV6(host, listener.port())

@@ -1,0 +1,204 @@
+// The SNMPv3 status read under hostile input: a responder on the printer's
+// address wraps the Report and the Response in floods of junk, cut, oversized
+// and replayed datagrams; answers forged without the printer's keys, or made
+// for another engine, must never count. Every read waits out one-second
+// silences, so related checks share a read where they can.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "env/Responder.h"
+#include "env/Snmpd.h"
+#include "env/TestEnv.h"
+#include "netio/NetIO.h"
+#include "netio/Usm.h"
+#include "netio/diagnostics.h"
+#include "tests/netio/RobustPeer.h"
+#include "tests/netio/SnmpV3Messages.h"
+
+namespace {
+
+using namespace snmpv3test;
+using std::chrono::milliseconds;
+using testenv::Reply;
+
+const char kPrinter[] = "127.0.0.2";
+const Bytes kEngine = Hex("80 00 0B 93 03 00 00 00 00 00 00 00 00 00 00 00 3C");
+const Bytes kOtherEngine = Hex("80 00 0B 93 03 00 00 00 00 00 00 00 00 00 00 00 3D");
+
+struct Keys {
+  uint8_t auth[kUsmKeyLen], priv[kUsmKeyLen];
+};
+
+Keys Localised(const Bytes& engine, const std::string& authPass, const std::string& privPass) {
+  Keys k;
+  Password_to_Key_md5(authPass.c_str(), unsigned(authPass.size()), engine.data(),
+                      unsigned(engine.size()), k.auth);
+  Password_to_Key_md5(privPass.c_str(), unsigned(privPass.size()), engine.data(),
+                      unsigned(engine.size()), k.priv);
+  return k;
+}
+
+_SNMP_PARAM_V3 Configured() {
+  _SNMP_PARAM_V3 params{};
+  SnmpV3FillCredentials(&params);
+  return params;
+}
+
+std::vector<uint8_t> RecordBytes(const PRINTER_STATUS& status) {
+  return std::vector<uint8_t>(&status.blackLevel, &status.blackLevel + sizeof status);
+}
+
+PRINTER_STATUS Untouched() {
+  PRINTER_STATUS status;
+  memset(&status, 0xEE, sizeof status);
+  return status;
+}
+
+// msgFlags of a request as the client builds it (msgMaxSize 2048 before it).
+uint8_t RequestFlags(const testenv::Datagram& d) {
+  const Bytes marker = {0x02, 0x02, 0x08, 0x00, 0x04, 0x01};
+  auto at = std::search(d.bytes.begin(), d.bytes.end(), marker.begin(), marker.end());
+  return at + 6 < d.bytes.end() ? *(at + 6) : 0;
+}
+
+std::vector<Reply> Replies(const std::vector<Bytes>& datagrams) {
+  std::vector<Reply> out;
+  for (const auto& d : datagrams) out.push_back(Reply(d));
+  return out;
+}
+
+// The answer, replayed once, inside everything a flood carries; for an
+// authenticated answer also the answer with one bit flipped.
+std::vector<Bytes> Flood(const Bytes& answer, bool withAnswer, bool authenticated) {
+  std::vector<Bytes> out;
+  if (authenticated) {
+    Bytes flipped = answer;
+    flipped[answer.size() - 3] ^= 0x01;
+    out.push_back(flipped);
+  }
+  for (const auto& hostile : robust::HostileFrom(answer)) {
+    out.push_back(hostile.bytes);
+    if (withAnswer && out.size() == 4) out.push_back(answer);
+  }
+  if (withAnswer) out.push_back(answer);  // replayed
+  return out;
+}
+
+class RobustV3 : public testing::Test {
+ protected:
+  void SetUp() override {
+    std::string why;
+    REQUIRE_ENV(testenv::IsolateNetwork(&why), why);
+    netio::SetDiagnosticsSink(nullptr);
+  }
+
+  // The discovery request is answered with `toDiscovery`, every
+  // authenticated request with `toRequest`. Messages are made beforehand:
+  // the MD5 context is the process's one.
+  void Start(std::vector<Bytes> toDiscovery, std::vector<Bytes> toRequest) {
+    printer_ = std::make_unique<testenv::Responder>(
+        kPrinter, [=](const testenv::Datagram& d, size_t) {
+          return Replies(RequestFlags(d) & kSnmpV3FlagAuth ? toRequest : toDiscovery);
+        });
+    std::string why;
+    ASSERT_TRUE(printer_->Start(&why)) << why;
+  }
+
+  size_t AuthenticatedRequests() {
+    size_t n = 0;
+    for (const auto& d : printer_->Received()) n += (RequestFlags(d) & kSnmpV3FlagAuth) != 0;
+    return n;
+  }
+
+  Bytes Answer(uint8_t level, const Keys& keys, const Bytes& engine = kEngine) {
+    return Encode(Response(engine, user_.userName, keys.auth, keys.priv,
+                           testenv::DeviceIdWithLevel(level)));
+  }
+
+  const _SNMP_PARAM_V3 user_ = Configured();
+  const Keys keys_ = Localised(kEngine, user_.authPassword, user_.privPassword);
+  const Bytes report_ = Encode(Report(kEngine, 7, 4000));
+  std::unique_ptr<testenv::Responder> printer_;
+};
+
+TEST_F(RobustV3, TheAnswersInAFloodAreReadAndTheFloodIsNot) {
+  ASSERT_NO_FATAL_FAILURE(Start(Flood(report_, true, false), Flood(Answer(0x33, keys_), true, true)));
+  PRINTER_STATUS status = Untouched();
+  EXPECT_EQ(NetworkReadStatusSNMPv3("public", kPrinter, &status), 1);
+  EXPECT_EQ(RecordBytes(status), testenv::StatusRecord(0x33));
+  // The Report and its replay each draw one authenticated request.
+  EXPECT_EQ(AuthenticatedRequests(), 2u);
+  EXPECT_TRUE(printer_->Errors().empty()) << printer_->Errors().front();
+}
+
+TEST_F(RobustV3, FloodsWithoutAnAnswerNeverYieldARecord) {
+  const struct {
+    const char* what;
+    std::vector<Bytes> toDiscovery, toRequest;
+  } rows[] = {
+      {"no Report", Flood(report_, false, false), {}},
+      {"no Response", {report_}, Flood(Answer(0x44, keys_), false, true)},
+  };
+  // An earlier printer's device ID must not be decoded for a broken answer.
+  const std::string earlier = testenv::DeviceIdWithLevel(0x63);
+  for (const auto& row : rows) {
+    ASSERT_NO_FATAL_FAILURE(Start(row.toDiscovery, row.toRequest));
+    memcpy(g_deviceid, earlier.c_str(), earlier.size() + 1);
+    PRINTER_STATUS status = Untouched();
+    EXPECT_EQ(NetworkReadStatusSNMPv3("public", kPrinter, &status), 0) << row.what;
+    EXPECT_EQ(RecordBytes(status), RecordBytes(Untouched())) << row.what;
+    printer_->Stop();
+  }
+}
+
+TEST_F(RobustV3, SpoofedResponsesAreNeverAccepted) {
+  const Keys wrongAuth = Localised(kEngine, std::string(user_.authPassword) + "x",
+                                   user_.privPassword);
+  const Keys wrongPriv = Localised(kEngine, user_.authPassword,
+                                   std::string(user_.privPassword) + "x");
+  Keys mixedPriv;
+  memcpy(mixedPriv.auth, keys_.auth, sizeof mixedPriv.auth);
+  memcpy(mixedPriv.priv, wrongPriv.priv, sizeof mixedPriv.priv);
+  const Keys otherEngine = Localised(kOtherEngine, user_.authPassword, user_.privPassword);
+  const struct {
+    const char* what;
+    Bytes response;
+  } rows[] = {
+      {"12-octet code under another authentication key", Answer(0x51, wrongAuth)},
+      {"enciphered with another privacy key, code right", Answer(0x52, mixedPriv)},
+      {"a genuine answer of another engine", Answer(0x53, otherEngine, kOtherEngine)},
+  };
+  for (const auto& row : rows) {
+    ASSERT_NO_FATAL_FAILURE(Start({report_}, {row.response}));
+    PRINTER_STATUS status = Untouched();
+    EXPECT_EQ(NetworkReadStatusSNMPv3("public", kPrinter, &status), 0) << row.what;
+    EXPECT_EQ(RecordBytes(status), RecordBytes(Untouched())) << row.what;
+    EXPECT_EQ(AuthenticatedRequests(), 1u) << row.what;
+    printer_->Stop();
+  }
+}
+
+TEST_F(RobustV3, MemoryAndDescriptorsStayFlatUnderAttack) {
+  ASSERT_NO_FATAL_FAILURE(Start(Flood(report_, true, false), Flood(Answer(0x34, keys_), true, true)));
+  PRINTER_STATUS status;
+  NetworkReadStatusSNMPv3("public", kPrinter, &status);  // first-use allocations
+  const long residentBefore = robust::ResidentKiB();
+  const int descriptorsBefore = robust::OpenDescriptors();
+  for (int i = 0; i < 3; ++i) {
+    status = Untouched();
+    EXPECT_EQ(NetworkReadStatusSNMPv3("public", kPrinter, &status), 1) << "read " << i;
+    EXPECT_EQ(RecordBytes(status), testenv::StatusRecord(0x34)) << "read " << i;
+  }
+  EXPECT_EQ(robust::OpenDescriptors(), descriptorsBefore);
+  if (robust::kResidentSizeMeaningful) {
+    EXPECT_LT(robust::ResidentKiB() - residentBefore, 512);
+  }
+}
+
+}  // namespace
