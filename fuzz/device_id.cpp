@@ -1,5 +1,7 @@
 // The device-ID decoder on arbitrary text: a record is reported only when
-// "STS:" is there and exactly 108 octets decode after it.
+// "STS:" is there and exactly 108 octets decode after it, and then those are
+// the octets whose base64 text follows the key.
+#include <cctype>
 #include <cstring>
 #include <string>
 
@@ -8,14 +10,26 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string text(reinterpret_cast<const char*>(data), size);
-  PRINTER_STATUS free, member;
-  memset(&free, 0xEE, sizeof free);
-  memset(&member, 0xEE, sizeof member);
-  const int result = DecodStatusFromDeviceID(text.c_str(), &free);
+  PRINTER_STATUS viaFunction, viaMember;
+  memset(&viaFunction, 0xEE, sizeof viaFunction);
+  memset(&viaMember, 0xEE, sizeof viaMember);
+  const int result = DecodStatusFromDeviceID(text.c_str(), &viaFunction);
   FUZZ_CHECK(result == 0 || result == -1);
   CTavraCmd cmd;
-  FUZZ_CHECK(cmd.DecodStatusFromDeviceID(&text[0], &member) == result);
-  FUZZ_CHECK(memcmp(&free, &member, sizeof free) == 0);
-  if (result == 0) FUZZ_CHECK(strstr(text.c_str(), "STS:") != nullptr);
+  FUZZ_CHECK(cmd.DecodStatusFromDeviceID(&text[0], &viaMember) == result);
+  FUZZ_CHECK(memcmp(&viaFunction, &viaMember, sizeof viaFunction) == 0);
+  if (result != 0) return 0;
+
+  // The record's own base64 text must be the first 144 significant
+  // characters after the first "STS:", separators skipped.
+  const char* field = strstr(text.c_str(), "STS:");
+  FUZZ_CHECK(field != nullptr);
+  std::string significant;
+  for (const char* p = field + 4; *p && significant.size() < 144; ++p)
+    if (isalnum(static_cast<unsigned char>(*p)) || *p == '+' || *p == '/' || *p == '=')
+      significant += *p;
+  char encoded[145];
+  FUZZ_CHECK(base64_encode(&viaFunction.blackLevel, sizeof viaFunction, encoded, sizeof encoded) == 1);
+  FUZZ_CHECK(significant == encoded);
   return 0;
 }

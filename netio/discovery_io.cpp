@@ -1,12 +1,12 @@
 #include "netio/discovery_io.h"
 
 #include <arpa/inet.h>
+#include <net/if.h>
 #include <netdb.h>
-#include <sys/time.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 
@@ -17,41 +17,15 @@ namespace netio {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 const uint16_t kSnmpPort = 161;
 const auto kSilence = std::chrono::seconds(1);
-const auto kLoopCap = std::chrono::seconds(30);
-const useconds_t kSendPause = 30;
+const auto kSendPause = std::chrono::microseconds(30);
 const int kCopies = 3;
 const size_t kReceiveSize = 256;
 
-bool SetReceiveTimeout(int fd, std::chrono::microseconds timeout) {
-  timeval tv{};
-  tv.tv_sec = static_cast<time_t>(timeout.count() / 1000000);
-  tv.tv_usec = static_cast<suseconds_t>(timeout.count() % 1000000);
-  return setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) == 0;
-}
-
 }  // namespace
 
-UdpSocket::UdpSocket(int family) : fd_(socket(family, SOCK_DGRAM, IPPROTO_UDP)) {}
-
-UdpSocket::~UdpSocket() { Close(); }
-
-UdpSocket& UdpSocket::operator=(UdpSocket&& other) noexcept {
-  if (this != &other) {
-    Close();
-    fd_ = other.fd_;
-    other.fd_ = -1;
-  }
-  return *this;
-}
-
-void UdpSocket::Close() {
-  if (fd_ >= 0) close(fd_);
-  fd_ = -1;
-}
+const ReceiveLimits kDiscoveryReceive{kSilence, std::chrono::seconds(30)};
 
 InterfaceAddresses::~InterfaceAddresses() {
   if (list_) freeifaddrs(list_);
@@ -59,16 +33,39 @@ InterfaceAddresses::~InterfaceAddresses() {
 
 bool InterfaceAddresses::Load() { return getifaddrs(&list_) == 0; }
 
-socklen_t AddressLength(const SocketAddress& address) {
-  return address.sa.sa_family == AF_INET6 ? sizeof address.v6 : sizeof address.v4;
-}
-
 const char* AddressText(const SocketAddress& address, char* text, socklen_t size) {
   const void* raw = address.sa.sa_family == AF_INET6
                         ? static_cast<const void*>(&address.v6.sin6_addr)
                         : static_cast<const void*>(&address.v4.sin_addr);
   if (!inet_ntop(address.sa.sa_family, raw, text, size) && size > 0) text[0] = '\0';
   return text;
+}
+
+bool InterfaceAddress(const ifaddrs* entry, int family, SocketAddress* local) {
+  if (!entry->ifa_addr || entry->ifa_addr->sa_family != family) return false;
+  const bool v6 = family == AF_INET6;
+  *local = SocketAddress{};
+  SocketAddress netmask{};
+  if (v6) {
+    local->v6 = *reinterpret_cast<const sockaddr_in6*>(entry->ifa_addr);
+    local->v6.sin6_port = 0;
+    local->v6.sin6_flowinfo = 0;
+    if (local->v6.sin6_scope_id == 0) local->v6.sin6_scope_id = if_nametoindex(entry->ifa_name);
+    if (entry->ifa_netmask) netmask.v6 = *reinterpret_cast<const sockaddr_in6*>(entry->ifa_netmask);
+  } else {
+    local->v4 = *reinterpret_cast<const sockaddr_in*>(entry->ifa_addr);
+    local->v4.sin_port = 0;
+    if (entry->ifa_netmask) netmask.v4 = *reinterpret_cast<const sockaddr_in*>(entry->ifa_netmask);
+  }
+  netmask.sa.sa_family = static_cast<sa_family_t>(family);
+  const char* const tag = v6 ? "[ipv6 BC]" : "[ipv4 BC]";
+  char address[INET6_ADDRSTRLEN], mask[INET6_ADDRSTRLEN];
+  Diagnose("%s %s\n", tag, entry->ifa_name);
+  Diagnose("%s %s   : %s\n", tag, v6 ? "IPv6" : "IPv4",
+           AddressText(*local, address, sizeof address));
+  Diagnose("%s netmask: %s\n", tag, AddressText(netmask, mask, sizeof mask));
+  if (v6) Diagnose("%s sin6_scope_id: %d\n", tag, static_cast<int>(local->v6.sin6_scope_id));
+  return true;
 }
 
 bool ResolveTarget(const char* text, int family, SocketAddress* out) {
@@ -100,29 +97,7 @@ void SetDiscoveryOptions(int fd, bool broadcast) {
 
 ssize_t SendThreeTimes(int fd, const unsigned char* message, size_t length,
                        const SocketAddress& to) {
-  ssize_t sent = 0;
-  for (int i = 0; i < kCopies; ++i) {
-    sent = sendto(fd, message, length, 0, &to.sa, AddressLength(to));
-    usleep(kSendPause);
-  }
-  return sent;
-}
-
-ReceiveLoop::ReceiveLoop(int fd) : fd_(fd), cap_(Clock::now() + kLoopCap) {}
-
-ssize_t ReceiveLoop::Next(unsigned char* buffer, size_t size, SocketAddress* from) {
-  for (;;) {
-    const auto left = std::chrono::duration_cast<std::chrono::microseconds>(cap_ - Clock::now());
-    // A zero SO_RCVTIMEO would wait for ever.
-    if (left.count() <= 0) return 0;
-    if (!SetReceiveTimeout(fd_, std::min<std::chrono::microseconds>(left, kSilence))) return -1;
-    SocketAddress sender{};
-    socklen_t senderLength = sizeof sender.any;
-    const ssize_t n = recvfrom(fd_, buffer, size, 0, &sender.sa, &senderLength);
-    if (n < 0 && errno == EINTR) continue;
-    if (n > 0) *from = sender;
-    return n;
-  }
+  return SendCopies(fd, message, length, to, kCopies, kSendPause);
 }
 
 void RememberScope(int scope, const char* ifname) {
@@ -141,7 +116,7 @@ void ReportAgent(const SocketAddress& from, SearchAgentCallback callback, void* 
 }
 
 void ReportMatches(CNetIO& netio, int fd, SearchAgentCallback callback, void* context) {
-  ReceiveLoop loop(fd);
+  ReceiveLoop loop(fd, kDiscoveryReceive);
   unsigned char datagram[kReceiveSize];
   SocketAddress from{};
   for (ssize_t n; (n = loop.Next(datagram, sizeof datagram, &from)) > 0;) {

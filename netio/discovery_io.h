@@ -4,34 +4,14 @@
 #pragma once
 
 #include <ifaddrs.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <sys/types.h>
 
-#include <chrono>
-
 #include "netio/Discovery.h"
+#include "netio/udp.h"
 
 class CNetIO;
 
 namespace netio {
-
-// A UDP socket closed on every return path.
-class UdpSocket {
- public:
-  UdpSocket() = default;
-  explicit UdpSocket(int family);
-  ~UdpSocket();
-  UdpSocket(const UdpSocket&) = delete;
-  UdpSocket& operator=(const UdpSocket&) = delete;
-  UdpSocket& operator=(UdpSocket&& other) noexcept;
-  int fd() const { return fd_; }
-  bool open() const { return fd_ >= 0; }
-  void Close();
-
- private:
-  int fd_ = -1;
-};
 
 // getifaddrs' list, released on every return path.
 class InterfaceAddresses {
@@ -47,16 +27,14 @@ class InterfaceAddresses {
   ifaddrs* list_ = nullptr;
 };
 
-union SocketAddress {
-  sockaddr sa;
-  sockaddr_in v4;
-  sockaddr_in6 v6;
-  sockaddr_storage any;
-};
-
-socklen_t AddressLength(const SocketAddress& address);
 // The address without port or zone, as inet_ntop writes it; "" when it has no text.
 const char* AddressText(const SocketAddress& address, char* text, socklen_t size);
+
+// An interface's address of `family` (AF_INET or AF_INET6) to bind to: port
+// 0, and for IPv6 no flow label and the interface's index as scope where it
+// has none. The interface, address and netmask are reported first. False,
+// quietly, for an entry without an address of that family.
+bool InterfaceAddress(const ifaddrs* entry, int family, SocketAddress* local);
 
 // `text` as a numeric address of `family` (AF_UNSPEC: either) at port 161.
 // Host names are refused: inet_addr would make one 255.255.255.255, a
@@ -70,19 +48,9 @@ void SetDiscoveryOptions(int fd, bool broadcast);
 ssize_t SendThreeTimes(int fd, const unsigned char* message, size_t length,
                        const SocketAddress& to);
 
-// Datagrams until the first receive that returns 0 or less: a second of
-// silence, an error, or the loop's 30-second cap, so a peer that keeps
-// talking cannot hold a discovery for ever.
-class ReceiveLoop {
- public:
-  explicit ReceiveLoop(int fd);
-  // The sender is written to `from` only when a datagram arrives.
-  ssize_t Next(unsigned char* buffer, size_t size, SocketAddress* from);
-
- private:
-  int fd_;
-  std::chrono::steady_clock::time_point cap_;
-};
+// A second of silence per datagram and a 30-second cap, so a peer that
+// keeps talking cannot hold a discovery for ever; any sender is an answer.
+extern const ReceiveLimits kDiscoveryReceive;
 
 // While scope_id is 0 or less it becomes `scope`, and g_ifsName "%" and
 // `ifname` when that is not null.

@@ -75,7 +75,7 @@ bool CNetIO::FindSnmpAgentV6(char const* community, char const* target, char con
       sock.Close();
       Diagnose(" index = %d", static_cast<int>(index));
     } else {
-      ReceiveLoop loop(sock.fd());
+      ReceiveLoop loop(sock.fd(), netio::kDiscoveryReceive);
       unsigned char datagram[kReceiveSize];
       SocketAddress from{};
       for (;;) {
@@ -137,7 +137,7 @@ bool CNetIO::FindSnmpAgent3Times(char const* community, char const* oid,
       ReportErrno("sendto failed");
       probe.Close();
     } else {
-      ReceiveLoop once(probe.fd());
+      ReceiveLoop once(probe.fd(), netio::kDiscoveryReceive);
       firstLength = once.Next(first, sizeof first, &firstFrom);
       if (firstLength > 0) {
         index = static_cast<int>(i);
@@ -165,7 +165,7 @@ bool CNetIO::FindSnmpAgent3Times(char const* community, char const* oid,
       if (parseForOID(datagram, static_cast<int>(n), nullptr, 0)) ReportAgent(from, callback, context);
     };
     if (firstLength > 0) examine(first, firstLength, firstFrom);
-    ReceiveLoop loop(v6.fd());
+    ReceiveLoop loop(v6.fd(), netio::kDiscoveryReceive);
     unsigned char datagram[kReceiveSize];
     SocketAddress from{};
     for (ssize_t n; (n = loop.Next(datagram, sizeof datagram, &from)) > 0;) examine(datagram, n, from);

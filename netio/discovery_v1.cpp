@@ -1,5 +1,4 @@
 #include <arpa/inet.h>
-#include <net/if.h>
 
 #include <cstring>
 
@@ -69,17 +68,8 @@ bool CNetIO::FindSnmpAgent(char const* community, char const* target, char const
     return true;
   }
   for (const ifaddrs* entry = interfaces.first(); entry; entry = entry->ifa_next) {
-    if (!entry->ifa_addr || entry->ifa_addr->sa_family != AF_INET) continue;
     SocketAddress local{};
-    local.v4 = *reinterpret_cast<const sockaddr_in*>(entry->ifa_addr);
-    local.v4.sin_port = 0;
-    SocketAddress netmask{};
-    if (entry->ifa_netmask) netmask.v4 = *reinterpret_cast<const sockaddr_in*>(entry->ifa_netmask);
-    netmask.sa.sa_family = AF_INET;
-    char address[INET_ADDRSTRLEN], mask[INET_ADDRSTRLEN];
-    Diagnose("[ipv4 BC] %s\n", entry->ifa_name);
-    Diagnose("[ipv4 BC] IPv4   : %s\n", netio::AddressText(local, address, sizeof address));
-    Diagnose("[ipv4 BC] netmask: %s\n", netio::AddressText(netmask, mask, sizeof mask));
+    if (!netio::InterfaceAddress(entry, AF_INET, &local)) continue;
 
     UdpSocket sock(AF_INET);
     if (!sock.open()) continue;
@@ -108,20 +98,8 @@ bool CNetIO::FindSnmpAgentV6_(char const* community, char const* target, char co
     return true;
   }
   for (const ifaddrs* entry = interfaces.first(); entry; entry = entry->ifa_next) {
-    if (!entry->ifa_addr || entry->ifa_addr->sa_family != AF_INET6) continue;
     SocketAddress local{};
-    local.v6 = *reinterpret_cast<const sockaddr_in6*>(entry->ifa_addr);
-    local.v6.sin6_port = 0;
-    local.v6.sin6_flowinfo = 0;
-    if (local.v6.sin6_scope_id == 0) local.v6.sin6_scope_id = if_nametoindex(entry->ifa_name);
-    SocketAddress netmask{};
-    if (entry->ifa_netmask) netmask.v6 = *reinterpret_cast<const sockaddr_in6*>(entry->ifa_netmask);
-    netmask.sa.sa_family = AF_INET6;
-    char address[INET6_ADDRSTRLEN], mask[INET6_ADDRSTRLEN];
-    Diagnose("[ipv6 BC] %s\n", entry->ifa_name);
-    Diagnose("[ipv6 BC] IPv6   : %s\n", netio::AddressText(local, address, sizeof address));
-    Diagnose("[ipv6 BC] netmask: %s\n", netio::AddressText(netmask, mask, sizeof mask));
-    Diagnose("[ipv6 BC] sin6_scope_id: %d\n", static_cast<int>(local.v6.sin6_scope_id));
+    if (!netio::InterfaceAddress(entry, AF_INET6, &local)) continue;
 
     UdpSocket sock(AF_INET6);
     if (!sock.open()) {
@@ -141,7 +119,7 @@ bool CNetIO::FindSnmpAgentV6_(char const* community, char const* target, char co
       continue;
     }
 
-    ReceiveLoop loop(sock.fd());
+    ReceiveLoop loop(sock.fd(), netio::kDiscoveryReceive);
     unsigned char datagram[kReceiveSize];
     SocketAddress from{};
     for (;;) {

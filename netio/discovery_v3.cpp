@@ -1,5 +1,4 @@
 #include <arpa/inet.h>
-#include <net/if.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -8,6 +7,7 @@
 #include "netio/NetIO.h"
 #include "netio/diagnostics.h"
 #include "netio/discovery_io.h"
+#include "netio/snmpv3_exchange.h"
 
 using netio::Diagnose;
 using netio::InterfaceAddresses;
@@ -38,8 +38,6 @@ const char kSysNameText[] = "1.3.6.1.2.1.1.5.0";
 // Asked for with the others, as printers expect; discovery does not read it.
 const char kDeviceIdText[] = "1.3.6.1.4.1.40719.886.300.369.8531.1.1.0";
 const char* const kRequestedOids[] = {kSysObjectIdText, kSysNameText, kDeviceIdText};
-// RFC 3411 enterprise form (high bit set) for enterprise 2963, in wire order.
-const unsigned char kEnginePrefix[] = {0x80, 0x00, 0x0B, 0x93};
 const int kRequestedCount = 3;
 
 bool SameName(const unsigned char* oid, int oidLength, const unsigned char* stored,
@@ -54,28 +52,12 @@ void CaptureText(char* buffer, const unsigned char* value, int valueLength) {
   buffer[n] = '\0';
 }
 
-// The engine-ID discovery request, with the counters moved on and the names
-// the answers are captured by set.
+// The engine-ID discovery request, with the names the answers are captured by set.
 int StartDiscovery(unsigned char* request) {
-  const int length = CNetIO::BuildSnmpV3GetEngineIdPacket(SNMPv3RequestID, SNMPv3MsgID, request,
-                                                          kSnmpV3WorkSize);
-  ++SNMPv3RequestID;
-  ++SNMPv3MsgID;
+  const int length = netio::BuildEngineDiscovery(request);
   EncodeCaptureOid(kSysObjectIdText, _sysObjIdOid, &_sysObjIdOidLen);
   EncodeCaptureOid(kSysNameText, _sysNameOid, &_sysNameOidLen);
   return length;
-}
-
-// A Report from an engine of the accepted form leaves its engine ID, boots
-// and time in `params`.
-bool AcceptedReport(unsigned char* datagram, ssize_t length, _SNMP_PARAM_V3* params) {
-  *params = _SNMP_PARAM_V3{};
-  SnmpV3FillCredentials(params);
-  unsigned char errorStatus = 0xFF, errorIndex = 0;
-  return CNetIO::parseSnmpV3Response(datagram, static_cast<int>(length), nullptr, nullptr,
-                                     &errorStatus, &errorIndex, params) == 1 &&
-         errorStatus == 0 && params->engineIDLen >= static_cast<int>(sizeof kEnginePrefix) &&
-         memcmp(params->engineID, kEnginePrefix, sizeof kEnginePrefix) == 0;
 }
 
 struct Search {
@@ -87,15 +69,10 @@ struct Search {
 // One authenticated answer: true when it carries, itself, a sysObjectID of
 // one of the targets. `_sysObjIdLen` is cleared first, so an answer without
 // one is never judged by a value an earlier agent left behind.
-bool AcceptedAnswer(const Search& search, unsigned char* answer, ssize_t length,
-                    _SNMP_PARAM_V3* params, bool* parsed) {
-  params->valueCallback = searchAgentProCallbackEx2;
+bool TargetAnswer(const Search& search, unsigned char* answer, ssize_t length,
+                  _SNMP_PARAM_V3* params, bool* parsed) {
   _sysObjIdLen = 0;
-  unsigned char errorStatus = 0xFF, errorIndex = 0;
-  *parsed = CNetIO::parseSnmpV3AuthenticatedResponse(answer, static_cast<int>(length), nullptr,
-                                                     nullptr, &errorStatus, &errorIndex,
-                                                     params) == 1 &&
-            errorStatus == 0;
+  *parsed = netio::AcceptedAnswer(answer, length, params, searchAgentProCallbackEx2);
   return *parsed && search.netio.MatchesTargetOid(_sysObjIdValue, _sysObjIdLen);
 }
 
@@ -114,17 +91,11 @@ void AskResponder(const Search& search, const SocketAddress& local, const Socket
   if (v6) netio::SetDiscoveryOptions(sock.fd(), false);
 
   unsigned char request[kSnmpV3WorkSize];
-  const int length = CNetIO::BuildSnmpV3RequestPacket(
-      params->engineID, params->engineIDLen, params->engineBoots, params->engineTime,
-      kRequestedCount, kRequestedOids, nullptr, nullptr, nullptr, params->userName,
-      params->authPassword, params->privPassword, params->authKey, params->privKey, request);
+  const int length = netio::BuildAuthenticatedGet(params, kRequestedCount, kRequestedOids, request);
   if (v6) Diagnose("snmpv3RequestPacketLen = %d", length);
-  // A request that could not be built is never sent as an empty datagram.
-  if (length <= 0 || sendto(sock.fd(), request, static_cast<size_t>(length), 0, &agent.sa,
-                            netio::AddressLength(agent)) != length)
-    return;
+  if (!netio::SendRequest(sock.fd(), request, length, agent)) return;
 
-  ReceiveLoop loop(sock.fd());
+  ReceiveLoop loop(sock.fd(), netio::kDiscoveryReceive);
   unsigned char answer[kSnmpV3WorkSize];
   SocketAddress from = agent;
   char text[INET6_ADDRSTRLEN];
@@ -142,7 +113,7 @@ void AskResponder(const Search& search, const SocketAddress& local, const Socket
     if (v6) Diagnose("szAddr=%s\n", netio::AddressText(from, text, sizeof text));
     if (!v6) Diagnose("parseSnmpV3Response begin");
     bool parsed = false;
-    const bool accepted = AcceptedAnswer(search, answer, n, params, &parsed);
+    const bool accepted = TargetAnswer(search, answer, n, params, &parsed);
     if (!v6) Diagnose(parsed ? "parseSnmpV3Response end1" : "parseSnmpV3Response end");
     if (accepted) {
       netio::ReportAgent(from, search.callback, search.context,
@@ -209,17 +180,8 @@ bool CNetIO::FindSnmpV3Agent(char const* unused, char const* target, char const*
   }
   const Search search{*this, callback, context};
   for (const ifaddrs* entry = interfaces.first(); entry; entry = entry->ifa_next) {
-    if (!entry->ifa_addr || entry->ifa_addr->sa_family != AF_INET) continue;
     SocketAddress local{};
-    local.v4.sin_family = AF_INET;
-    local.v4.sin_addr = reinterpret_cast<const sockaddr_in*>(entry->ifa_addr)->sin_addr;
-    SocketAddress netmask{};
-    if (entry->ifa_netmask) netmask.v4 = *reinterpret_cast<const sockaddr_in*>(entry->ifa_netmask);
-    netmask.sa.sa_family = AF_INET;
-    char address[INET_ADDRSTRLEN], mask[INET_ADDRSTRLEN];
-    Diagnose("[ipv4 BC] %s\n", entry->ifa_name);
-    Diagnose("[ipv4 BC] IPv4   : %s\n", netio::AddressText(local, address, sizeof address));
-    Diagnose("[ipv4 BC] netmask: %s\n", netio::AddressText(netmask, mask, sizeof mask));
+    if (!netio::InterfaceAddress(entry, AF_INET, &local)) continue;
 
     UdpSocket sock(AF_INET);
     if (!sock.open()) continue;
@@ -237,7 +199,7 @@ bool CNetIO::FindSnmpV3Agent(char const* unused, char const* target, char const*
     usleep(30);
     if (sent <= 0) continue;
 
-    ReceiveLoop loop(sock.fd());
+    ReceiveLoop loop(sock.fd(), netio::kDiscoveryReceive);
     unsigned char datagram[kSnmpV3WorkSize];
     SocketAddress from{};
     char text[INET_ADDRSTRLEN];
@@ -245,7 +207,7 @@ bool CNetIO::FindSnmpV3Agent(char const* unused, char const* target, char const*
       Diagnose("recvfrom nRecv = %d, szAddr=%s\n", static_cast<int>(n),
                netio::AddressText(from, text, sizeof text));
       _SNMP_PARAM_V3 params;
-      if (AcceptedReport(datagram, n, &params)) AskResponder(search, local, from, &params);
+      if (netio::AcceptedReport(datagram, n, &params)) AskResponder(search, local, from, &params);
     }
   }
   return true;
@@ -265,20 +227,8 @@ bool CNetIO::FindSnmpV3AgentV6_(char const*, char const* target, char const*,
   }
   const Search search{*this, callback, context};
   for (const ifaddrs* entry = interfaces.first(); entry; entry = entry->ifa_next) {
-    if (!entry->ifa_addr || entry->ifa_addr->sa_family != AF_INET6) continue;
     SocketAddress local{};
-    local.v6.sin6_family = AF_INET6;
-    local.v6.sin6_addr = reinterpret_cast<const sockaddr_in6*>(entry->ifa_addr)->sin6_addr;
-    local.v6.sin6_scope_id = reinterpret_cast<const sockaddr_in6*>(entry->ifa_addr)->sin6_scope_id;
-    if (local.v6.sin6_scope_id == 0) local.v6.sin6_scope_id = if_nametoindex(entry->ifa_name);
-    SocketAddress netmask{};
-    if (entry->ifa_netmask) netmask.v6 = *reinterpret_cast<const sockaddr_in6*>(entry->ifa_netmask);
-    netmask.sa.sa_family = AF_INET6;
-    char address[INET6_ADDRSTRLEN], mask[INET6_ADDRSTRLEN];
-    Diagnose("[ipv6 BC] %s\n", entry->ifa_name);
-    Diagnose("[ipv6 BC] IPv6   : %s\n", netio::AddressText(local, address, sizeof address));
-    Diagnose("[ipv6 BC] netmask: %s\n", netio::AddressText(netmask, mask, sizeof mask));
-    Diagnose("[ipv6 BC] sin6_scope_id: %d\n", static_cast<int>(local.v6.sin6_scope_id));
+    if (!netio::InterfaceAddress(entry, AF_INET6, &local)) continue;
 
     UdpSocket sock(AF_INET6);
     if (!sock.open()) {
@@ -299,7 +249,7 @@ bool CNetIO::FindSnmpV3AgentV6_(char const*, char const* target, char const*,
       continue;
     }
 
-    ReceiveLoop loop(sock.fd());
+    ReceiveLoop loop(sock.fd(), netio::kDiscoveryReceive);
     unsigned char datagram[kSnmpV3WorkSize];
     SocketAddress from = dest;
     char text[INET6_ADDRSTRLEN];
@@ -310,7 +260,7 @@ bool CNetIO::FindSnmpV3AgentV6_(char const*, char const* target, char const*,
       if (n <= 0) break;
       netio::RememberScope(static_cast<int>(from.v6.sin6_scope_id), entry->ifa_name);
       _SNMP_PARAM_V3 params;
-      if (AcceptedReport(datagram, n, &params)) AskResponder(search, local, from, &params);
+      if (netio::AcceptedReport(datagram, n, &params)) AskResponder(search, local, from, &params);
     }
   }
   return true;

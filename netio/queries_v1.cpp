@@ -11,18 +11,19 @@
 #include "netio/query_io.h"
 
 using netio::Diagnose;
+using netio::kFwVersionOid;
+using netio::kMcuVersionOid;
+using netio::kSysNameOid;
 using netio::SocketAddress;
 
 namespace {
 
-const char kSysNameOid[] = "1.3.6.1.2.1.1.5.0";
-const char kFwVersionOid[] = "1.3.6.1.4.1.40719.886.300.369.8531.1.2.1.0";
-const char kMcuVersionOid[] = "1.3.6.1.4.1.40719.886.300.369.8531.1.2.3.0";
 const char kCommunity[] = "public";
 const uint16_t kSnmpPort = 161;
 const size_t kRequestArea = 256;
 const size_t kReceiveSize = 256;
-const auto kSilence = std::chrono::seconds(1);
+// One answer, awaited for at most a second.
+const netio::ReceiveLimits kAnswerWait{std::chrono::seconds(1), std::chrono::seconds(1)};
 
 // Three copies of the GetRequest, one answer; its value text goes to `out`.
 bool Get(const SocketAddress& printer, const char* community, const char* oid, char* out,
@@ -42,7 +43,7 @@ bool Get(const SocketAddress& printer, const char* community, const char* oid, c
   }
 
   unsigned char answer[kReceiveSize];
-  netio::PrinterAnswers answers(sock.fd(), printer, kSilence, kSilence);
+  netio::ReceiveLoop answers(sock.fd(), kAnswerWait, &printer);
   const ssize_t received = answers.Next(answer, sizeof answer);
   Diagnose("NetSnmpGetV4 recvfrom nRecv = %d\n", static_cast<int>(received));
   if (received <= 0) return false;

@@ -1,9 +1,6 @@
 #include <arpa/inet.h>
 #include <netdb.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
-#include <sys/time.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstring>
@@ -12,8 +9,10 @@
 #include "netio/NetIO.h"
 #include "netio/diagnostics.h"
 #include "netio/ipv6_dest.h"
+#include "netio/udp.h"
 
 using netio::Diagnose;
+using netio::SocketAddress;
 
 namespace {
 
@@ -28,79 +27,36 @@ const size_t kMaxStatusCommunity = 84;
 const size_t kRequestArea = 256;
 const uint16_t kSnmpPort = 161;
 const int kCopies = 3;
-const auto kReceiveTimeout = std::chrono::microseconds(50000);
+// 50 ms for the whole receive; a 17th datagram from another sender ends it.
+const netio::ReceiveLimits kAnswerWait{std::chrono::milliseconds(50), std::chrono::milliseconds(50),
+                                       16};
 const size_t kReceiveSize = 4024;
-// Datagrams from other senders that one read sets aside before giving up.
-const int kMaxForeignDatagrams = 16;
-
-bool SetReceiveTimeout(int fd, std::chrono::microseconds timeout) {
-  timeval tv{};
-  tv.tv_sec = static_cast<time_t>(timeout.count() / 1000000);
-  tv.tv_usec = static_cast<suseconds_t>(timeout.count() % 1000000);
-  return setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) == 0;
-}
-
-bool SameSender(const sockaddr_storage& from, const sockaddr* to) {
-  if (from.ss_family != to->sa_family) return false;
-  if (to->sa_family == AF_INET) {
-    const auto* a = reinterpret_cast<const sockaddr_in*>(&from);
-    const auto* b = reinterpret_cast<const sockaddr_in*>(to);
-    return a->sin_port == b->sin_port && a->sin_addr.s_addr == b->sin_addr.s_addr;
-  }
-  const auto* a = reinterpret_cast<const sockaddr_in6*>(&from);
-  const auto* b = reinterpret_cast<const sockaddr_in6*>(to);
-  return a->sin6_port == b->sin6_port && memcmp(&a->sin6_addr, &b->sin6_addr, sizeof a->sin6_addr) == 0;
-}
-
-// One answer from `to` within the time-out; datagrams from anyone else are
-// not answers and are passed over while time remains.
-ssize_t ReceiveAnswer(int fd, const sockaddr* to, unsigned char* buffer, size_t size) {
-  const auto deadline = std::chrono::steady_clock::now() + kReceiveTimeout;
-  for (int foreign = 0; foreign <= kMaxForeignDatagrams; ++foreign) {
-    sockaddr_storage from{};
-    socklen_t fromLength = sizeof from;
-    ssize_t n = recvfrom(fd, buffer, size, 0, reinterpret_cast<sockaddr*>(&from), &fromLength);
-    if (n <= 0 || SameSender(from, to)) return n;
-    auto left = std::chrono::duration_cast<std::chrono::microseconds>(
-        deadline - std::chrono::steady_clock::now());
-    // A zero SO_RCVTIMEO would wait for ever.
-    if (left.count() <= 0 || !SetReceiveTimeout(fd, left)) break;
-  }
-  return -1;
-}
 
 // The exchange both families share; the IPv6 read also reports its steps.
-bool ReadStatusFrom(const sockaddr* to, socklen_t toLength, const char* community,
-                    PRINTER_STATUS* status, bool reportSteps) {
+bool ReadStatusFrom(const SocketAddress& to, const char* community, PRINTER_STATUS* status,
+                    bool reportSteps) {
   unsigned char request[kRequestArea];
   const int requestLength = netio::BuildStatusRequest(community, request, sizeof request);
   if (requestLength < 0) return false;
 
-  const int fd = socket(to->sa_family, SOCK_DGRAM, IPPROTO_UDP);
-  if (fd < 0) return false;
+  netio::UdpSocket sock(to.sa.sa_family);
+  if (!sock.open()) return false;
   const int broadcast = 0;
-  setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &broadcast, sizeof broadcast);
-  SetReceiveTimeout(fd, kReceiveTimeout);
+  setsockopt(sock.fd(), SOL_SOCKET, SO_BROADCAST, &broadcast, sizeof broadcast);
 
-  ssize_t sent = 0;
-  for (int i = 0; i < kCopies; ++i) {
-    sent = sendto(fd, request, static_cast<size_t>(requestLength), 0, to, toLength);
-  }
+  const ssize_t sent = netio::SendCopies(sock.fd(), request, static_cast<size_t>(requestLength), to,
+                                         kCopies, std::chrono::microseconds(0));
   if (reportSteps) {
     Diagnose("Sendto nRet = %d, request_oid_len=%d\n", static_cast<int>(sent), requestLength);
   }
-  bool ok = false;
-  if (sent >= 1) {
-    unsigned char answer[kReceiveSize];
-    const ssize_t received = ReceiveAnswer(fd, to, answer, sizeof answer);
-    if (reportSteps) Diagnose("recvfrom nRecv = %d\n", static_cast<int>(received));
-    if (received > 0) {
-      if (reportSteps) Diagnose("NetworkReadStatus response=\n");
-      ok = CNetIO::parseForDeviceId(answer, static_cast<int>(received), status);
-    }
-  }
-  close(fd);
-  return ok;
+  if (sent < 1) return false;
+  unsigned char answer[kReceiveSize];
+  netio::ReceiveLoop answers(sock.fd(), kAnswerWait, &to);
+  const ssize_t received = answers.Next(answer, sizeof answer);
+  if (reportSteps) Diagnose("recvfrom nRecv = %d\n", static_cast<int>(received));
+  if (received <= 0) return false;
+  if (reportSteps) Diagnose("NetworkReadStatus response=\n");
+  return CNetIO::parseForDeviceId(answer, static_cast<int>(received), status);
 }
 
 }  // namespace
@@ -137,17 +93,17 @@ bool CNetIO::NetworkReadStatus(const char* community, const char* host, PRINTER_
   freeaddrinfo(found);
   if (family == AF_INET6) return NetworkReadStatusV6(community, host, status);
 
-  sockaddr_in to{};
-  to.sin_family = AF_INET;
-  to.sin_port = FLIPWORD(kSnmpPort);
-  if (inet_aton(host, &to.sin_addr) == 0) return false;
-  return ReadStatusFrom(reinterpret_cast<sockaddr*>(&to), sizeof to, community, status, false);
+  SocketAddress to{};
+  to.v4.sin_family = AF_INET;
+  to.v4.sin_port = FLIPWORD(kSnmpPort);
+  if (inet_aton(host, &to.v4.sin_addr) == 0) return false;
+  return ReadStatusFrom(to, community, status, false);
 }
 
 bool CNetIO::NetworkReadStatusV6(const char* community, const char* host, PRINTER_STATUS* status) {
-  sockaddr_in6 to;
-  if (!netio::SnmpDestinationV6(host, scope_id, &to)) return false;
-  return ReadStatusFrom(reinterpret_cast<sockaddr*>(&to), sizeof to, community, status, true);
+  SocketAddress to{};
+  if (!netio::SnmpDestinationV6(host, scope_id, &to.v6)) return false;
+  return ReadStatusFrom(to, community, status, true);
 }
 
 int NetworkReadStatus(char const* community, char const* host, PRINTER_STATUS* status) {

@@ -13,6 +13,7 @@
 #include "env/TestEnv.h"
 #include "netio/NetIO.h"
 #include "netio/diagnostics.h"
+#include "tests/netio/IsolatedNetio.h"
 #include "tests/netio/Messages.h"
 
 namespace {
@@ -27,15 +28,7 @@ const testmsg::Bytes kFwOidOctets = {0x2B, 0x06, 0x01, 0x04, 0x01, 0x82, 0xBE, 0
 
 using Getter = int (CNetIO::*)(char const*, unsigned char, char*, int);
 
-class Queries : public testing::Test {
- protected:
-  void SetUp() override {
-    std::string why;
-    REQUIRE_ENV(testenv::IsolateNetwork(&why), why);
-    netio::SetDiagnosticsSink(nullptr);
-  }
-  CNetIO netio_;
-};
+class Queries : public testnetio::IsolatedNetio {};
 
 class QueriesFromSnmpd : public Queries {
  protected:

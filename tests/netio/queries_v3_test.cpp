@@ -15,22 +15,18 @@
 #include "netio/NetIO.h"
 #include "netio/Usm.h"
 #include "netio/diagnostics.h"
+#include "tests/netio/IsolatedNetio.h"
 #include "tests/netio/SnmpV3Messages.h"
+#include "tests/netio/SnmpV3Peer.h"
 
 namespace {
 
 using namespace snmpv3test;
+using namespace testnetio;
 using testenv::Reply;
 
 const char kFwOid[] = "1.3.6.1.4.1.40719.886.300.369.8531.1.2.1.0";
 const char kMcuOid[] = "1.3.6.1.4.1.40719.886.300.369.8531.1.2.3.0";
-const Bytes kEngine = Hex("80 00 0B 93 03 00 00 00 00 00 00 00 00 00 00 00 2A");
-
-testenv::SnmpUser Configured() {
-  _SNMP_PARAM_V3 params{};
-  SnmpV3FillCredentials(&params);
-  return {params.userName, params.authPassword, params.privPassword};
-}
 
 struct Outputs {
   char name[128] = "name untouched";
@@ -38,15 +34,7 @@ struct Outputs {
   char mcu[128] = "mcu untouched";
 };
 
-class QueriesV3 : public testing::Test {
- protected:
-  void SetUp() override {
-    std::string why;
-    REQUIRE_ENV(testenv::IsolateNetwork(&why), why);
-    netio::SetDiagnosticsSink(nullptr);
-  }
-  CNetIO netio_;
-};
+class QueriesV3 : public testnetio::IsolatedNetio {};
 
 TEST_F(QueriesV3, ReadsTheThreeFactsFromAnAgentThatAnswersOnlySnmpV3) {
   std::string why;
@@ -80,20 +68,6 @@ TEST_F(QueriesV3, ReadsTheThreeFactsFromAnAgentThatAnswersOnlySnmpV3) {
 
 // ---- our own responder ----
 
-struct Keys {
-  uint8_t auth[16], priv[16];
-};
-
-Keys LocalisedKeys(const Bytes& engine) {
-  const testenv::SnmpUser user = Configured();
-  Keys k;
-  Password_to_Key_md5(user.authPass.c_str(), unsigned(user.authPass.size()), engine.data(),
-                      unsigned(engine.size()), k.auth);
-  Password_to_Key_md5(user.privPass.c_str(), unsigned(user.privPass.size()), engine.data(),
-                      unsigned(engine.size()), k.priv);
-  return k;
-}
-
 Bytes Oid(const char* text) {
   Bytes out(128);
   out.resize(static_cast<size_t>(CNetIO::oidEncode(text, out.data())));
@@ -106,15 +80,6 @@ Message Answer(const Keys& k, std::vector<std::pair<const char*, std::string>> f
   m.bindings.clear();
   for (const auto& f : facts) m.bindings.push_back({Oid(f.first), Text(f.second)});
   return m;
-}
-
-Reply After(int ms, const Bytes& bytes, const std::string& from = "") {
-  Reply r(bytes, std::chrono::milliseconds(ms));
-  if (!from.empty()) {
-    r.fromAddress = from;
-    r.fromPort = 161;
-  }
-  return r;
 }
 
 // Messages are made before the query starts: the MD5 context is the process's one.

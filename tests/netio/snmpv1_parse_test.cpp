@@ -8,23 +8,13 @@
 #include "Messages.h"
 #include "env/Snmpd.h"
 #include "netio/NetIO.h"
+#include "tests/netio/SeenBindings.h"
 
 namespace {
 
 using namespace testmsg;
-
-struct Seen {
-  Bytes oid;
-  unsigned char tag;
-  Bytes value;
-};
-std::vector<Seen> g_seen;
-
-bool Record(const unsigned char* oid, int oidLength, unsigned char tag, const unsigned char* value,
-            int valueLength) {
-  g_seen.push_back({Bytes(oid, oid + oidLength), tag, Bytes(value, value + valueLength)});
-  return true;
-}
+using testnetio::g_seen;
+using testnetio::Record;
 
 // Parses from a heap buffer of exactly the message's size, so AddressSanitizer
 // catches any read past it.

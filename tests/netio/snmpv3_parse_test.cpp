@@ -11,11 +11,14 @@
 #include <vector>
 
 #include "netio/NetIO.h"
+#include "tests/netio/SeenBindings.h"
 #include "tests/netio/SnmpV3Messages.h"
 
 namespace {
 
 using namespace snmpv3test;
+using testnetio::g_seen;
+using testnetio::Record;
 
 // A Report as an agent sends it: msgMaxSize 65507, flags 00, engine
 // 80 00 0B 93 03 00 0C 29 11 22 33, boots 3, time 1234, usmStatsUnknownEngineIDs.0 = 7.
@@ -29,19 +32,6 @@ const Bytes kEngine = Hex("80 00 0B 93 03 00 0C 29 11 22 33");
 const Bytes kAuthKey = Hex("52 6f 5e ed 9f cc e2 6f 89 64 c2 93 07 87 d8 2b");
 const Bytes kPrivKey = Hex("0f 1e 2d 3c 4b 5a 69 78 87 96 a5 b4 c3 d2 e1 f0");
 const Bytes kOtherKey = Hex("52 6f 5e ed 9f cc e2 6f 89 64 c2 93 07 87 d8 2c");
-
-struct Seen {
-  Bytes oid;
-  unsigned char tag;
-  Bytes value;
-};
-std::vector<Seen> g_seen;
-
-bool Record(const unsigned char* oid, int oidLength, unsigned char tag, const unsigned char* value,
-            int valueLength) {
-  g_seen.push_back({Bytes(oid, oid + oidLength), tag, Bytes(value, value + valueLength)});
-  return true;
-}
 
 struct Outcome {
   int result;

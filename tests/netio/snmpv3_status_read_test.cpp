@@ -16,11 +16,14 @@
 #include "netio/NetIO.h"
 #include "netio/Usm.h"
 #include "netio/diagnostics.h"
+#include "tests/netio/IsolatedNetio.h"
 #include "tests/netio/SnmpV3Messages.h"
+#include "tests/netio/SnmpV3Peer.h"
 
 namespace {
 
 using namespace snmpv3test;
+using namespace testnetio;
 using testenv::Reply;
 using std::chrono::milliseconds;
 
@@ -34,21 +37,7 @@ PRINTER_STATUS Untouched() {
   return status;
 }
 
-// The credentials the library was configured with.
-testenv::SnmpUser Configured() {
-  _SNMP_PARAM_V3 params{};
-  SnmpV3FillCredentials(&params);
-  return {params.userName, params.authPassword, params.privPassword};
-}
-
-class SnmpV3Read : public testing::Test {
- protected:
-  void SetUp() override {
-    std::string why;
-    REQUIRE_ENV(testenv::IsolateNetwork(&why), why);
-    netio::SetDiagnosticsSink(nullptr);
-  }
-};
+class SnmpV3Read : public testnetio::IsolatedNetio {};
 
 // ---- net-snmp's snmpd ----
 
@@ -138,35 +127,8 @@ TEST_F(SnmpV3FromSnmpd, AgentsThatMustNotYieldARecord) {
 
 // ---- our own responder ----
 
-const Bytes kEngine = Hex("80 00 0B 93 03 00 00 00 00 00 00 00 00 00 00 00 2A");
-
-struct Keys {
-  uint8_t auth[16], priv[16];
-};
-
-Keys LocalisedKeys(const Bytes& engine) {
-  const testenv::SnmpUser user = Configured();
-  Keys k;
-  Password_to_Key_md5(user.authPass.c_str(), unsigned(user.authPass.size()), engine.data(),
-                      unsigned(engine.size()), k.auth);
-  Password_to_Key_md5(user.privPass.c_str(), unsigned(user.privPass.size()), engine.data(),
-                      unsigned(engine.size()), k.priv);
-  return k;
-}
-
 Message Answer(const Keys& k, const std::string& deviceId) {
   return Response(kEngine, Configured().name, k.auth, k.priv, deviceId);
-}
-
-Reply After(int ms, const Bytes& bytes, const std::string& from = "") {
-  Reply r;
-  r.bytes = bytes;
-  r.delay = milliseconds(ms);
-  if (!from.empty()) {
-    r.fromAddress = from;
-    r.fromPort = 161;
-  }
-  return r;
 }
 
 // Replies to the discovery request, then to the authenticated request. Every

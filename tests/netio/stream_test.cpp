@@ -19,6 +19,7 @@
 #include "netio/Interfaces.h"
 #include "netio/NetIO.h"
 #include "netio/diagnostics.h"
+#include "tests/netio/IsolatedNetio.h"
 
 namespace {
 
@@ -90,15 +91,7 @@ bool ReadAll(int fd, unsigned char* p, size_t n) {
   return true;
 }
 
-class Stream : public testing::Test {
- protected:
-  void SetUp() override {
-    std::string why;
-    REQUIRE_ENV(testenv::IsolateNetwork(&why), why);
-    netio::SetDiagnosticsSink(nullptr);
-  }
-  CNetIO netio_;
-};
+class Stream : public testnetio::IsolatedNetio {};
 
 TEST_F(Stream, WritesAndReadsOverBothFamilies) {
   const struct {

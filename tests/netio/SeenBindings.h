@@ -1,0 +1,24 @@
+// A value callback that records every binding a parser hands it.
+#pragma once
+
+#include <vector>
+
+namespace testnetio {
+
+struct Seen {
+  std::vector<unsigned char> oid;
+  unsigned char tag;
+  std::vector<unsigned char> value;
+};
+
+// Cleared by each test's parse helper before it parses.
+inline std::vector<Seen> g_seen;
+
+inline bool Record(const unsigned char* oid, int oidLength, unsigned char tag,
+                   const unsigned char* value, int valueLength) {
+  g_seen.push_back({std::vector<unsigned char>(oid, oid + oidLength), tag,
+                    std::vector<unsigned char>(value, value + valueLength)});
+  return true;
+}
+
+}  // namespace testnetio

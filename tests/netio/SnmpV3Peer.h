@@ -1,0 +1,50 @@
+// What the SNMPv3 exchanges' tests need to play the printer: the configured
+// credentials, the accepted engine, its localised keys, and delayed replies.
+#pragma once
+
+#include <chrono>
+#include <string>
+
+#include "env/Responder.h"
+#include "env/Snmpd.h"
+#include "netio/NetIO.h"
+#include "netio/Usm.h"
+#include "tests/netio/SnmpV3Messages.h"
+
+namespace testnetio {
+
+// The credentials the library was configured with.
+inline testenv::SnmpUser Configured() {
+  _SNMP_PARAM_V3 params{};
+  SnmpV3FillCredentials(&params);
+  return {params.userName, params.authPassword, params.privPassword};
+}
+
+inline const snmpv3test::Bytes kEngine =
+    snmpv3test::Hex("80 00 0B 93 03 00 00 00 00 00 00 00 00 00 00 00 2A");
+
+struct Keys {
+  uint8_t auth[16], priv[16];
+};
+
+inline Keys LocalisedKeys(const snmpv3test::Bytes& engine) {
+  const testenv::SnmpUser user = Configured();
+  Keys k;
+  Password_to_Key_md5(user.authPass.c_str(), unsigned(user.authPass.size()), engine.data(),
+                      unsigned(engine.size()), k.auth);
+  Password_to_Key_md5(user.privPass.c_str(), unsigned(user.privPass.size()), engine.data(),
+                      unsigned(engine.size()), k.priv);
+  return k;
+}
+
+// `bytes` after `ms`, from `from` at port 161 when that is given.
+inline testenv::Reply After(int ms, const snmpv3test::Bytes& bytes, const std::string& from = "") {
+  testenv::Reply r(bytes, std::chrono::milliseconds(ms));
+  if (!from.empty()) {
+    r.fromAddress = from;
+    r.fromPort = 161;
+  }
+  return r;
+}
+
+}  // namespace testnetio
