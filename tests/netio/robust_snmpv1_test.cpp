@@ -60,6 +60,7 @@ class RobustV1 : public testing::Test {
   }
 
   // Every copy of every request is answered by `script(index of the read)`.
+  // The responder outlives the test body: scripts hold copies, not references.
   void Start(std::function<std::vector<Reply>(size_t read)> script) {
     printer_ = std::make_unique<testenv::Responder>(
         kPrinter, [script](const testenv::Datagram&, size_t index) { return script(index / 3); });
@@ -80,7 +81,7 @@ class RobustV1 : public testing::Test {
 
 TEST_F(RobustV1, NoHostileDatagramYieldsARecord) {
   const std::vector<robust::Hostile> rows = robust::HostileFrom(Answer(0x21));
-  ASSERT_NO_FATAL_FAILURE(Start([&rows](size_t read) {
+  ASSERT_NO_FATAL_FAILURE(Start([rows](size_t read) {
     return read < rows.size() ? std::vector<Reply>{Reply(rows[read].bytes)} : std::vector<Reply>{};
   }));
   // An earlier printer's device ID must not be decoded for a broken answer.
@@ -103,14 +104,14 @@ TEST_F(RobustV1, TheAnswerInAFloodIsReadAndTheFloodIsNot) {
     flood.push_back(Reply(answer));  // replayed
   }
   // Read 0 is answered first; read 1 only by strangers, then by the flood without the answer.
-  ASSERT_NO_FATAL_FAILURE(Start([&](size_t read) {
+  ASSERT_NO_FATAL_FAILURE(Start([flood, answer](size_t read) {
     if (read == 0) return flood;
     std::vector<Reply> strangers;
     for (int i = 0; i < 20; ++i) strangers.push_back(From(Answer(0x55), "127.0.0.3"));
     if (read == 1) return strangers;
     std::vector<Reply> rest(flood.begin() + 1, flood.end());
     rest.erase(std::remove_if(rest.begin(), rest.end(),
-                              [&](const Reply& r) { return r.bytes == answer; }),
+                              [&answer](const Reply& r) { return r.bytes == answer; }),
                rest.end());
     return rest;
   }));
@@ -129,7 +130,7 @@ TEST_F(RobustV1, MemoryAndDescriptorsStayFlatUnderAttack) {
   std::vector<Reply> flood;
   for (const auto& hostile : robust::HostileFrom(answer)) flood.push_back(Reply(hostile.bytes));
   // Every fourth read gets the answer first; the others see only the flood.
-  ASSERT_NO_FATAL_FAILURE(Start([&](size_t read) {
+  ASSERT_NO_FATAL_FAILURE(Start([flood, answer](size_t read) {
     std::vector<Reply> replies = flood;
     if (read % 4 == 0) replies.insert(replies.begin(), Reply(answer));
     return replies;
