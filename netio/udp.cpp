@@ -82,7 +82,10 @@ ssize_t ReceiveLoop::Next(unsigned char* buffer, size_t size, SocketAddress* fro
     socklen_t senderLength = sizeof sender.any;
     const ssize_t n = recvfrom(fd_, buffer, size, 0, &sender.sa, &senderLength);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0 || !sender_ || SameSender(sender, *sender_)) {
+    // An empty datagram reads as 0, like the silence running out; it is no
+    // answer, and must not let anyone cut a read short.
+    if (n == 0) continue;
+    if (n < 0 || !sender_ || SameSender(sender, *sender_)) {
       if (n > 0 && from) *from = sender;
       return n;
     }

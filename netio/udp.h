@@ -64,8 +64,8 @@ struct ReceiveLimits {
 };
 
 // Datagrams until a Next that returns 0 or less: the silence or the cap ran
-// out, an error, or an empty datagram. With a `sender`, anyone else's
-// datagrams are not answers: they neither count nor extend the wait.
+// out, or an error. Empty datagrams are passed over. With a `sender`, anyone
+// else's datagrams are not answers: they neither count nor extend the wait.
 class ReceiveLoop {
  public:
   ReceiveLoop(int fd, const ReceiveLimits& limits, const SocketAddress* sender = nullptr);

@@ -35,6 +35,8 @@ struct Hostile {
 // that claims the whole address space, and datagrams as large as UDP allows.
 inline std::vector<Hostile> HostileFrom(const Bytes& valid) {
   std::vector<Hostile> out = {
+      // recvfrom gives 0 for it, as for a time-out: it must not end a read.
+      {"an empty datagram", {}},
       {"one junk octet", Junk(1, 1)},
       {"64 junk octets", Junk(64, 2)},
       {"a SEQUENCE of 2^32 - 1 octets", {0x30, 0x84, 0xFF, 0xFF, 0xFF, 0xFF, 0x02, 0x01, 0x00}},
