@@ -68,6 +68,19 @@ bool InterfaceAddress(const ifaddrs* entry, int family, SocketAddress* local) {
   return true;
 }
 
+bool OpenOnInterfaceV4(const ifaddrs* entry, bool broadcast, UdpSocket* sock,
+                       SocketAddress* local) {
+  if (!InterfaceAddress(entry, AF_INET, local)) return false;
+  *sock = UdpSocket(AF_INET);
+  if (!sock->open()) return false;
+  SetDiscoveryOptions(sock->fd(), broadcast);
+  if (bind(sock->fd(), &local->sa, sizeof local->v4) != 0) {
+    ReportErrno("[ipv4 BC] ERROR on binding");
+    return false;
+  }
+  return true;
+}
+
 bool ResolveTarget(const char* text, int family, SocketAddress* out) {
   addrinfo hints{};
   hints.ai_flags = AI_NUMERICHOST;

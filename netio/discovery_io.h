@@ -36,6 +36,13 @@ const char* AddressText(const SocketAddress& address, char* text, socklen_t size
 // quietly, for an entry without an address of that family.
 bool InterfaceAddress(const ifaddrs* entry, int family, SocketAddress* local);
 
+// A socket with the discovery options, bound to the entry's IPv4 address
+// (port 0), which is left in `local`; false to pass the entry over: it has no
+// IPv4 address, the socket cannot be had, or binding fails ("[ipv4 BC] ERROR
+// on binding").
+bool OpenOnInterfaceV4(const ifaddrs* entry, bool broadcast, UdpSocket* sock,
+                       SocketAddress* local);
+
 // `text` as a numeric address of `family` (AF_UNSPEC: either) at port 161.
 // Host names are refused: inet_addr would make one 255.255.255.255, a
 // broadcast. The resolver's message is reported; false then.

@@ -69,15 +69,8 @@ bool CNetIO::FindSnmpAgent(char const* community, char const* target, char const
   }
   for (const ifaddrs* entry = interfaces.first(); entry; entry = entry->ifa_next) {
     SocketAddress local{};
-    if (!netio::InterfaceAddress(entry, AF_INET, &local)) continue;
-
-    UdpSocket sock(AF_INET);
-    if (!sock.open()) continue;
-    netio::SetDiscoveryOptions(sock.fd(), broadcast);
-    if (bind(sock.fd(), &local.sa, sizeof local.v4) != 0) {
-      ReportErrno("[ipv4 BC] ERROR on binding");
-      continue;
-    }
+    UdpSocket sock;
+    if (!netio::OpenOnInterfaceV4(entry, broadcast, &sock, &local)) continue;
     if (netio::SendThreeTimes(sock.fd(), request, static_cast<size_t>(length), to) <= 0) continue;
     netio::ReportMatches(*this, sock.fd(), callback, context);
   }

@@ -181,15 +181,8 @@ bool CNetIO::FindSnmpV3Agent(char const* unused, char const* target, char const*
   const Search search{*this, callback, context};
   for (const ifaddrs* entry = interfaces.first(); entry; entry = entry->ifa_next) {
     SocketAddress local{};
-    if (!netio::InterfaceAddress(entry, AF_INET, &local)) continue;
-
-    UdpSocket sock(AF_INET);
-    if (!sock.open()) continue;
-    netio::SetDiscoveryOptions(sock.fd(), broadcast);
-    if (bind(sock.fd(), &local.sa, sizeof local.v4) != 0) {
-      ReportErrno("[ipv4 BC] ERROR on binding");
-      continue;
-    }
+    UdpSocket sock;
+    if (!netio::OpenOnInterfaceV4(entry, broadcast, &sock, &local)) continue;
     Diagnose("ipv4=%s\n", target);
     // A request that could not be built is never sent as an empty datagram.
     const ssize_t sent =
