@@ -11,6 +11,7 @@
 # otherwise idle machine: load that comes and goes skews the comparison.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. scripts/lib/private-cupsd.sh
 
 build=${1:-build}
 tool=$(realpath "$build/bin/usbink")
@@ -49,42 +50,10 @@ export MIBS= SNMP_PERSISTENT_DIR="$work/persist"
 snmpd -f -Lo -C -c "$work/snmpd.conf" -p "$work/snmpd.pid" >"$work/snmpd.log" 2>&1 &
 pids+=($!)
 
-d=$work/cups
-mkdir -p "$d"/{spool,tmp,cache,state,log,bin/backend,bin/filter}
-for scheme in socket http; do printf '#!/bin/sh\nexit 0\n' >"$d/bin/backend/$scheme"; chmod 755 "$d/bin/backend/$scheme"; done
-cat >"$d/cups-files.conf" <<CONF
-ServerRoot $d
-RequestRoot $d/spool
-TempDir $d/tmp
-CacheDir $d/cache
-StateDir $d/state
-ServerBin $d/bin
-AccessLog $d/log/access_log
-ErrorLog $d/log/error_log
-PageLog $d/log/page_log
-Printcap $d/printcap
-SystemGroup root
-CONF
-cat >"$d/cupsd.conf" <<CONF
-Listen $d/cups.sock
-Browsing No
-DefaultAuthType None
-LogLevel warn
-<Location />
-  Allow all
-</Location>
-<Policy default>
-  <Limit All>
-    Order deny,allow
-  </Limit>
-</Policy>
-CONF
-cupsd -f -c "$d/cupsd.conf" -s "$d/cups-files.conf" >"$work/cupsd.log" 2>&1 &
-pids+=($!)
-export CUPS_SERVER=$d/cups.sock
+start_private_cupsd "$work/cups" socket http
+pids+=("$CUPSD_PID")
 
 wait_for "$work/snmpd.log" "NET-SNMP version"
-for _ in $(seq 100); do lpstat -r 2>/dev/null | grep -q "is running" && break; sleep 0.05; done
 lpadmin -p Bench -v socket://127.0.0.1:9100 -m raw -E 2>/dev/null
 lpadmin -p NoAddress -v http://127.0.0.1/ -m raw -E 2>/dev/null
 

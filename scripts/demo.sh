@@ -5,6 +5,7 @@
 # answers with the printer's device ID.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. scripts/lib/private-cupsd.sh
 
 scripts/install-deps.sh
 # Same configuration as scripts/test.sh: the probe path lies in the build
@@ -13,50 +14,14 @@ cmake -S . -B build -DUSBINK_WERROR=ON -DSUPPLYPROBE_PATH="$PWD/build/standin/su
 cmake --build build -j "$(nproc)" --target usbink
 
 D=$(mktemp -d /tmp/usbink-demo-XXXXXX)
-cupsd_pid=""
+CUPSD_PID=""
 cleanup() {
-  [ -n "$cupsd_pid" ] && kill "$cupsd_pid" 2>/dev/null && wait "$cupsd_pid" 2>/dev/null
+  [ -n "$CUPSD_PID" ] && kill "$CUPSD_PID" 2>/dev/null && wait "$CUPSD_PID" 2>/dev/null
   rm -rf "$D"
 }
 trap cleanup EXIT
 
-mkdir -p "$D"/{spool,tmp,cache,state,log,bin/filter,bin/backend}
-# cupsd accepts a device URI only when its scheme has a backend.
-printf '#!/bin/sh\nexit 0\n' >"$D/bin/backend/usb"
-chmod 755 "$D/bin/backend/usb"
-cat >"$D/cups-files.conf" <<CONF
-ServerRoot $D
-RequestRoot $D/spool
-TempDir $D/tmp
-CacheDir $D/cache
-StateDir $D/state
-ServerBin $D/bin
-AccessLog $D/log/access_log
-ErrorLog $D/log/error_log
-PageLog $D/log/page_log
-Printcap $D/printcap
-SystemGroup root
-CONF
-cat >"$D/cupsd.conf" <<CONF
-Listen $D/cups.sock
-Browsing No
-DefaultAuthType None
-<Location />
-  Allow all
-</Location>
-<Policy default>
-  <Limit All>
-    Order deny,allow
-  </Limit>
-</Policy>
-CONF
-cupsd -f -c "$D/cupsd.conf" -s "$D/cups-files.conf" >"$D/cupsd.log" 2>&1 &
-cupsd_pid=$!
-export CUPS_SERVER="$D/cups.sock"
-for _ in $(seq 100); do
-  lpstat -r 2>/dev/null | grep -q "is running" && break
-  sleep 0.05
-done
+start_private_cupsd "$D" usb socket
 lpadmin -p DemoLaser -v 'usb://Acme/Laser%20100?serial=DEMO1' -m raw -E 2>/dev/null
 
 # The printer's 108-byte status record: black toner at 75 % (0x4B), the rest zero.
@@ -84,8 +49,6 @@ echo
 # over SNMPv1 on 127.0.0.1 (black toner at 60 %, 0x3C). It runs with usbink in
 # a private network namespace, so port 161 and the traffic stay there; the
 # print server is reached through its socket from inside as well.
-printf '#!/bin/sh\nexit 0\n' >"$D/bin/backend/socket"
-chmod 755 "$D/bin/backend/socket"
 lpadmin -p DemoNetLaser -v 'socket://127.0.0.1:9100' -m raw -E 2>/dev/null
 field=$({ printf '\074'; head -c 107 /dev/zero; } | base64 -w0)
 cat >"$D/snmpd.conf" <<CONF
