@@ -149,6 +149,12 @@ class CNetIO {
                                               unsigned char* requestId,
                                               unsigned char* errorStatus,
                                               unsigned char* errorIndex, _SNMP_PARAM_V3* params);
+  // The same for the answer to the request sent with `msgId`: an agent echoes
+  // its request's msgID (RFC 3412), so any other is 0, and an authentic answer
+  // replayed from an earlier exchange never passes for this one's.
+  static int parseSnmpV3AnswerTo(uint16_t msgId, unsigned char* msg, int msgLength,
+                                 unsigned char* errorStatus, unsigned char* errorIndex,
+                                 _SNMP_PARAM_V3* params);
   // Status read over SNMPv3; numeric addresses only.
   bool NetworkReadStatusSNMPv3(const char* community, const char* host, PRINTER_STATUS* status);
   bool NetworkReadStatusV6SNMPv3(const char* community, const char* host, PRINTER_STATUS* status);

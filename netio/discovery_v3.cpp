@@ -69,10 +69,10 @@ struct Search {
 // One authenticated answer: true when it carries, itself, a sysObjectID of
 // one of the targets. `_sysObjIdLen` is cleared first, so an answer without
 // one is never judged by a value an earlier agent left behind.
-bool TargetAnswer(const Search& search, unsigned char* answer, ssize_t length,
+bool TargetAnswer(const Search& search, unsigned char* answer, ssize_t length, uint16_t msgId,
                   _SNMP_PARAM_V3* params, bool* parsed) {
   _sysObjIdLen = 0;
-  *parsed = netio::AcceptedAnswer(answer, length, params, searchAgentProCallbackEx2);
+  *parsed = netio::AcceptedAnswer(answer, length, msgId, params, searchAgentProCallbackEx2);
   return *parsed && search.netio.MatchesTargetOid(_sysObjIdValue, _sysObjIdLen);
 }
 
@@ -91,7 +91,9 @@ void AskResponder(const Search& search, const SocketAddress& local, const Socket
   if (v6) netio::SetDiscoveryOptions(sock.fd(), false);
 
   unsigned char request[kSnmpV3WorkSize];
-  const int length = netio::BuildAuthenticatedGet(params, kRequestedCount, kRequestedOids, request);
+  uint16_t msgId;
+  const int length =
+      netio::BuildAuthenticatedGet(params, kRequestedCount, kRequestedOids, request, &msgId);
   if (v6) Diagnose("snmpv3RequestPacketLen = %d", length);
   if (!netio::SendRequest(sock.fd(), request, length, agent)) return;
 
@@ -113,7 +115,7 @@ void AskResponder(const Search& search, const SocketAddress& local, const Socket
     if (v6) Diagnose("szAddr=%s\n", netio::AddressText(from, text, sizeof text));
     if (!v6) Diagnose("parseSnmpV3Response begin");
     bool parsed = false;
-    const bool accepted = TargetAnswer(search, answer, n, params, &parsed);
+    const bool accepted = TargetAnswer(search, answer, n, msgId, params, &parsed);
     if (!v6) Diagnose(parsed ? "parseSnmpV3Response end1" : "parseSnmpV3Response end");
     if (accepted) {
       netio::ReportAgent(from, search.callback, search.context,

@@ -23,7 +23,8 @@ bool AskPrinter(const SocketAddress& printer, _SNMP_PARAM_V3& params, const Prin
   UdpSocket sock(printer.sa.sa_family);
   if (!sock.open()) return false;
   unsigned char request[kSnmpV3WorkSize];
-  const int length = BuildAuthenticatedGet(&params, read.count, read.oids, request);
+  uint16_t msgId;
+  const int length = BuildAuthenticatedGet(&params, read.count, read.oids, request, &msgId);
   if (!SendRequest(sock.fd(), request, length, printer)) return false;
 
   bool taken = false;
@@ -35,7 +36,7 @@ bool AskPrinter(const SocketAddress& printer, _SNMP_PARAM_V3& params, const Prin
     if (n <= 0) return taken;
     read.beforeAnswer();
     if (reportSteps) Diagnose("parseSnmpV3Response begin\n");
-    if (AcceptedAnswer(answer, n, &params, read.callback) && read.takeAnswer()) taken = true;
+    if (AcceptedAnswer(answer, n, msgId, &params, read.callback) && read.takeAnswer()) taken = true;
   }
 }
 
@@ -60,20 +61,20 @@ bool AcceptedReport(unsigned char* datagram, ssize_t length, _SNMP_PARAM_V3* par
 }
 
 int BuildAuthenticatedGet(_SNMP_PARAM_V3* params, int count, const char* const* oids,
-                          unsigned char* out) {
+                          unsigned char* out, uint16_t* msgId) {
+  *msgId = SNMPv3MsgID;
   return CNetIO::BuildSnmpV3RequestPacket(
       params->engineID, params->engineIDLen, params->engineBoots, params->engineTime, count, oids,
       nullptr, nullptr, nullptr, params->userName, params->authPassword, params->privPassword,
       params->authKey, params->privKey, out);
 }
 
-bool AcceptedAnswer(unsigned char* answer, ssize_t length, _SNMP_PARAM_V3* params,
-                    SnmpValueCallback callback) {
+bool AcceptedAnswer(unsigned char* answer, ssize_t length, uint16_t msgId,
+                    _SNMP_PARAM_V3* params, SnmpValueCallback callback) {
   params->valueCallback = callback;
   unsigned char errorStatus = 0xFF, errorIndex = 0;
-  return CNetIO::parseSnmpV3AuthenticatedResponse(answer, static_cast<int>(length), nullptr,
-                                                  nullptr, &errorStatus, &errorIndex,
-                                                  params) == 1 &&
+  return CNetIO::parseSnmpV3AnswerTo(msgId, answer, static_cast<int>(length), &errorStatus,
+                                     &errorIndex, params) == 1 &&
          errorStatus == 0;
 }
 

@@ -23,14 +23,15 @@ int BuildEngineDiscovery(unsigned char* out);
 bool AcceptedReport(unsigned char* datagram, ssize_t length, _SNMP_PARAM_V3* params);
 
 // The authenticated GetRequest for `oids` to the record's engine, with its
-// credentials; the localised keys are left in the record.
+// credentials; the localised keys are left in the record and the request's
+// msgID in `msgId`.
 int BuildAuthenticatedGet(_SNMP_PARAM_V3* params, int count, const char* const* oids,
-                          unsigned char* out);
+                          unsigned char* out, uint16_t* msgId);
 
-// True for an authenticated answer without an error status; its bindings
-// went to `callback`.
-bool AcceptedAnswer(unsigned char* answer, ssize_t length, _SNMP_PARAM_V3* params,
-                    SnmpValueCallback callback);
+// True for an authenticated answer to the request sent with `msgId`, without
+// an error status; its bindings went to `callback`.
+bool AcceptedAnswer(unsigned char* answer, ssize_t length, uint16_t msgId,
+                    _SNMP_PARAM_V3* params, SnmpValueCallback callback);
 
 // What one printer read asks for and does with the answers.
 struct PrinterRead {

@@ -33,7 +33,7 @@ bool BoundedOctets(BerReader& in, size_t limit, BerReader* contents) {
 
 int Parse(unsigned char* msg, int msgLength, int* version, unsigned char* requestId,
           unsigned char* errorStatus, unsigned char* errorIndex, _SNMP_PARAM_V3* params,
-          bool requireAuth) {
+          bool requireAuth, const uint16_t* expectedMsgId = nullptr) {
   if (!msg || msgLength <= 0 || !params) return 0;
   BerReader datagram(msg, static_cast<size_t>(msgLength));
   BerReader message;
@@ -43,9 +43,13 @@ int Parse(unsigned char* msg, int msgLength, int* version, unsigned char* reques
   if (!Integer(message, &versionOctet)) return 0;
   if (version) *version = versionOctet;
 
-  BerReader global, flagsField;
-  if (!message.Element(0x30, &global) || !Integer(global, nullptr) || !Integer(global, nullptr) ||
-      !global.Element(0x04, &flagsField) || flagsField.empty() || !Integer(global, nullptr))
+  BerReader global, msgId, flagsField;
+  if (!message.Element(0x30, &global) || !global.Element(0x02, &msgId) || msgId.empty() ||
+      !Integer(global, nullptr) || !global.Element(0x04, &flagsField) || flagsField.empty() ||
+      !Integer(global, nullptr))
+    return 0;
+  if (expectedMsgId &&
+      readIntValue(msgId.cursor(), static_cast<int>(msgId.remaining())) != *expectedMsgId)
     return 0;
   const uint8_t flags = *flagsField.cursor();
   // An answer to an authenticated request counts only when it is authenticated too.
@@ -129,4 +133,10 @@ int CNetIO::parseSnmpV3AuthenticatedResponse(unsigned char* msg, int msgLength, 
                                              unsigned char* errorStatus,
                                              unsigned char* errorIndex, _SNMP_PARAM_V3* params) {
   return Parse(msg, msgLength, version, requestId, errorStatus, errorIndex, params, true);
+}
+
+int CNetIO::parseSnmpV3AnswerTo(uint16_t msgId, unsigned char* msg, int msgLength,
+                                unsigned char* errorStatus, unsigned char* errorIndex,
+                                _SNMP_PARAM_V3* params) {
+  return Parse(msg, msgLength, nullptr, nullptr, errorStatus, errorIndex, params, true, &msgId);
 }

@@ -15,6 +15,7 @@
 #include "env/Responder.h"
 #include "env/Snmpd.h"
 #include "env/TestEnv.h"
+#include "netio/BerReader.h"
 #include "netio/NetIO.h"
 #include "netio/Usm.h"
 #include "netio/diagnostics.h"
@@ -67,6 +68,15 @@ uint8_t RequestFlags(const testenv::Datagram& d) {
   return at + 6 < d.bytes.end() ? *(at + 6) : 0;
 }
 
+// msgID of a request, which its answers must echo.
+uint32_t RequestMsgId(const testenv::Datagram& d) {
+  netio::BerReader in(d.bytes.data(), d.bytes.size()), message, version, global, msgId;
+  if (!in.Element(0x30, &message) || !message.Element(0x02, &version) ||
+      !message.Element(0x30, &global) || !global.Element(0x02, &msgId))
+    return UINT32_MAX;
+  return readIntValue(msgId.cursor(), static_cast<int>(msgId.remaining()));
+}
+
 std::vector<Reply> Replies(const std::vector<Bytes>& datagrams) {
   std::vector<Reply> out;
   for (const auto& d : datagrams) out.push_back(Reply(d));
@@ -116,9 +126,13 @@ class RobustV3 : public testing::Test {
     return n;
   }
 
-  Bytes Answer(uint8_t level, const Keys& keys, const Bytes& engine = kEngine) {
-    return Encode(Response(engine, user_.userName, keys.auth, keys.priv,
-                           testenv::DeviceIdWithLevel(level)));
+  // Answers echo msgID 1, the first authenticated request's in a fresh process.
+  Bytes Answer(uint8_t level, const Keys& keys, const Bytes& engine = kEngine,
+               uint32_t msgId = 1) {
+    Message m = Response(engine, user_.userName, keys.auth, keys.priv,
+                         testenv::DeviceIdWithLevel(level));
+    m.msgId = msgId;
+    return Encode(m);
   }
 
   const _SNMP_PARAM_V3 user_ = Configured();
@@ -184,8 +198,32 @@ TEST_F(RobustV3, SpoofedResponsesAreNeverAccepted) {
   }
 }
 
+TEST_F(RobustV3, AnAuthenticAnswerReplayedToALaterReadIsNotTaken) {
+  ASSERT_NO_FATAL_FAILURE(Start({report_}, {Answer(0x35, keys_)}));
+  PRINTER_STATUS status = Untouched();
+  ASSERT_EQ(NetworkReadStatusSNMPv3("public", kPrinter, &status), 1);
+  EXPECT_EQ(RecordBytes(status), testenv::StatusRecord(0x35));
+  // The same octets again: authentic, but an answer to the earlier request.
+  status = Untouched();
+  EXPECT_EQ(NetworkReadStatusSNMPv3("public", kPrinter, &status), 0);
+  EXPECT_EQ(RecordBytes(status), RecordBytes(Untouched()));
+  EXPECT_EQ(AuthenticatedRequests(), 2u);
+}
+
 TEST_F(RobustV3, MemoryAndDescriptorsStayFlatUnderAttack) {
-  ASSERT_NO_FATAL_FAILURE(Start(Flood(report_, true, false), Flood(Answer(0x34, keys_), true, true)));
+  // Every read asks anew, so each request gets the flood made for its msgID.
+  std::vector<std::vector<Bytes>> floods;
+  for (uint32_t msgId = 0; msgId < 16; ++msgId)
+    floods.push_back(Flood(Answer(0x34, keys_, kEngine, msgId), true, true));
+  const std::vector<Bytes> reports = Flood(report_, true, false);
+  printer_ = std::make_unique<testenv::Responder>(
+      kPrinter, [=](const testenv::Datagram& d, size_t) {
+        const uint32_t msgId = RequestMsgId(d);
+        if (!(RequestFlags(d) & kSnmpV3FlagAuth)) return Replies(reports);
+        return msgId < floods.size() ? Replies(floods[msgId]) : std::vector<Reply>{};
+      });
+  std::string why;
+  ASSERT_TRUE(printer_->Start(&why)) << why;
   PRINTER_STATUS status;
   NetworkReadStatusSNMPv3("public", kPrinter, &status);  // first-use allocations
   const long residentBefore = robust::ResidentKiB();
