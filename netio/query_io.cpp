@@ -13,14 +13,14 @@ const char kSysNameOid[] = "1.3.6.1.2.1.1.5.0";
 const char kFwVersionOid[] = "1.3.6.1.4.1.40719.886.300.369.8531.1.2.1.0";
 const char kMcuVersionOid[] = "1.3.6.1.4.1.40719.886.300.369.8531.1.2.3.0";
 
-int NumericFamily(const char* host) {
+int NumericFamily(const char* host, bool report) {
   if (!host) return 0;
   addrinfo hints{};
   hints.ai_flags = AI_NUMERICHOST;
   addrinfo* found = nullptr;
   const int rc = getaddrinfo(host, nullptr, &hints, &found);
   if (rc != 0) {
-    Diagnose("error in getaddrinfo: %s\n", gai_strerror(rc));
+    if (report) Diagnose("error in getaddrinfo: %s\n", gai_strerror(rc));
     return 0;
   }
   const int family = found->ai_family;

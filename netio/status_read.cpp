@@ -1,5 +1,4 @@
 #include <arpa/inet.h>
-#include <netdb.h>
 #include <sys/socket.h>
 
 #include <chrono>
@@ -9,6 +8,7 @@
 #include "netio/NetIO.h"
 #include "netio/diagnostics.h"
 #include "netio/ipv6_dest.h"
+#include "netio/query_io.h"
 #include "netio/udp.h"
 
 using netio::Diagnose;
@@ -80,17 +80,8 @@ CNetIO::CNetIO() : m_firstTargetOid(), m_secondTargetOid() {}
 CNetIO::~CNetIO() {}
 
 bool CNetIO::NetworkReadStatus(const char* community, const char* host, PRINTER_STATUS* status) {
-  // Numeric texts only: a host name must not cost a resolver query, let alone a request.
-  addrinfo hints{};
-  hints.ai_flags = AI_NUMERICHOST;
-  addrinfo* found = nullptr;
-  const int rc = getaddrinfo(host, nullptr, &hints, &found);
-  if (rc != 0) {
-    Diagnose("error in getaddrinfo: %s\n", gai_strerror(rc));
-    return false;
-  }
-  const int family = found->ai_family;
-  freeaddrinfo(found);
+  const int family = netio::NumericFamily(host);
+  if (family == 0) return false;
   if (family == AF_INET6) return NetworkReadStatusV6(community, host, status);
 
   SocketAddress to{};

@@ -1,11 +1,11 @@
 #include <arpa/inet.h>
-#include <netdb.h>
 #include <sys/socket.h>
 
 #include <cstring>
 
 #include "netio/NetIO.h"
 #include "netio/ipv6_dest.h"
+#include "netio/query_io.h"
 #include "netio/snmpv3_exchange.h"
 
 using netio::SocketAddress;
@@ -39,13 +39,9 @@ bool ReadStatus(const SocketAddress& printer, PRINTER_STATUS* status) {
 
 bool CNetIO::NetworkReadStatusSNMPv3(const char* community, const char* host,
                                      PRINTER_STATUS* status) {
-  // Numeric texts only: a host name must not cost a resolver query, let alone a request.
-  addrinfo hints{};
-  hints.ai_flags = AI_NUMERICHOST;
-  addrinfo* found = nullptr;
-  if (!host || !status || getaddrinfo(host, nullptr, &hints, &found) != 0) return false;
-  const int family = found->ai_family;
-  freeaddrinfo(found);
+  // The SNMPv3 read reports nothing of a text it cannot take.
+  const int family = netio::NumericFamily(host, false);
+  if (family == 0 || !status) return false;
   if (family == AF_INET6) return NetworkReadStatusV6SNMPv3(community, host, status);
 
   SocketAddress printer{};
