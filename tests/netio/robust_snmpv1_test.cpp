@@ -20,8 +20,12 @@
 #include "netio/diagnostics.h"
 #include "tests/netio/Messages.h"
 #include "tests/netio/RobustPeer.h"
+#include "tests/netio/StatusRecords.h"
 
 namespace {
+
+using testnetio::RecordBytes;
+using testnetio::Untouched;
 
 using robust::Bytes;
 using std::chrono::milliseconds;
@@ -32,16 +36,6 @@ const char kPrinter[] = "127.0.0.2";
 Bytes Answer(uint8_t level) {
   const std::string id = testenv::DeviceIdWithLevel(level);
   return testmsg::Response(testmsg::kDeviceIdOid, 0x04, Bytes(id.begin(), id.end()));
-}
-
-std::vector<uint8_t> RecordBytes(const PRINTER_STATUS& status) {
-  return std::vector<uint8_t>(&status.blackLevel, &status.blackLevel + sizeof status);
-}
-
-PRINTER_STATUS Untouched() {
-  PRINTER_STATUS status;
-  memset(&status, 0xEE, sizeof status);
-  return status;
 }
 
 Reply From(const Bytes& bytes, const std::string& sender, int ms = 0) {

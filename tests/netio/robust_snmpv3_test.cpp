@@ -21,8 +21,12 @@
 #include "netio/diagnostics.h"
 #include "tests/netio/RobustPeer.h"
 #include "tests/netio/SnmpV3Messages.h"
+#include "tests/netio/StatusRecords.h"
 
 namespace {
+
+using testnetio::RecordBytes;
+using testnetio::Untouched;
 
 using namespace snmpv3test;
 using std::chrono::milliseconds;
@@ -49,16 +53,6 @@ _SNMP_PARAM_V3 Configured() {
   _SNMP_PARAM_V3 params{};
   SnmpV3FillCredentials(&params);
   return params;
-}
-
-std::vector<uint8_t> RecordBytes(const PRINTER_STATUS& status) {
-  return std::vector<uint8_t>(&status.blackLevel, &status.blackLevel + sizeof status);
-}
-
-PRINTER_STATUS Untouched() {
-  PRINTER_STATUS status;
-  memset(&status, 0xEE, sizeof status);
-  return status;
 }
 
 // msgFlags of a request as the client builds it (msgMaxSize 2048 before it).

@@ -19,6 +19,7 @@
 #include "tests/netio/IsolatedNetio.h"
 #include "tests/netio/SnmpV3Messages.h"
 #include "tests/netio/SnmpV3Peer.h"
+#include "tests/netio/StatusRecords.h"
 
 namespace {
 
@@ -26,16 +27,6 @@ using namespace snmpv3test;
 using namespace testnetio;
 using testenv::Reply;
 using std::chrono::milliseconds;
-
-std::vector<uint8_t> RecordBytes(const PRINTER_STATUS& status) {
-  return std::vector<uint8_t>(&status.blackLevel, &status.blackLevel + sizeof status);
-}
-
-PRINTER_STATUS Untouched() {
-  PRINTER_STATUS status;
-  memset(&status, 0xEE, sizeof status);
-  return status;
-}
 
 class SnmpV3Read : public testnetio::IsolatedNetio {};
 
