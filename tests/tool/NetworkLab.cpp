@@ -115,4 +115,24 @@ std::vector<ToolRun> NetworkLab::RunTool(const std::vector<std::string>& queues,
   return out;
 }
 
+std::vector<ToolRun> NetworkLab::RunCases(const std::vector<ToolCase>& cases, std::string* why) {
+  std::vector<std::string> queues;
+  for (const auto& c : cases) {
+    if (!AddQueue(c.queue, c.uri, why)) return {};
+    queues.push_back(c.queue);
+  }
+  return RunTool(queues);
+}
+
+void ExpectOutcomes(const std::vector<ToolCase>& cases, const std::vector<ToolRun>& runs) {
+  ASSERT_EQ(runs.size(), cases.size());
+  for (size_t i = 0; i < runs.size(); ++i) {
+    const ToolCase& c = cases[i];
+    const testenv::RunResult& r = runs[i].result;
+    EXPECT_EQ(r.exitCode, c.exitCode) << c.uri;
+    EXPECT_EQ(r.out, c.level < 0 ? "" : ReportFor(c.level)) << c.uri;
+    EXPECT_EQ(r.err, "") << c.uri;
+  }
+}
+
 }  // namespace tooltest

@@ -30,6 +30,18 @@ struct ToolRun {
   std::chrono::duration<double> elapsed{};
 };
 
+// One queue of a table: its device URI and what the tool must end with.
+struct ToolCase {
+  const char* queue;
+  const char* uri;
+  int exitCode;
+  int level;  // of the report; -1 for none
+};
+
+// Each run ended as its case says, with standard output the report and
+// nothing else, and nothing on standard error.
+void ExpectOutcomes(const std::vector<ToolCase>& cases, const std::vector<ToolRun>& runs);
+
 // The requests an agent logged, in order of arrival: '4' for one from an
 // IPv4 sender, '6' for one from an IPv6 sender.
 std::string RequestFamilies(const testenv::Snmpd& agent);
@@ -54,6 +66,8 @@ class NetworkLab {
   // usbink QUEUE for every queue at once, in the client's namespace.
   std::vector<ToolRun> RunTool(const std::vector<std::string>& queues,
                                const std::vector<std::string>& env = {});
+  // A queue per case, then RunTool over them all; empty when a queue is refused.
+  std::vector<ToolRun> RunCases(const std::vector<ToolCase>& cases, std::string* why);
 
   testenv::Lab& lab() { return lab_; }
   testenv::LabNode& client() { return *client_; }

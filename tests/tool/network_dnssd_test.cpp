@@ -14,7 +14,6 @@ namespace {
 
 using namespace std::chrono_literals;
 using tooltest::NetworkLab;
-using tooltest::ReportFor;
 using tooltest::RequestFamilies;
 
 // The resolver's wait for a service that announces fewer than two addresses.
@@ -26,13 +25,6 @@ testenv::NodeOptions LinkLocalOnly() {
   o.ipv6Global = false;
   return o;
 }
-
-struct Row {
-  const char* queue;
-  const char* uri;
-  int exitCode;
-  int level;  // of the report; -1 for none
-};
 
 TEST(NetworkSearch, ServicePath) {
   std::string why;
@@ -87,7 +79,7 @@ TEST(NetworkSearch, ServicePath) {
   ASSERT_TRUE(net.Finish(&why)) << why;
   lab.UseBusOf(net.client());
 
-  const Row rows[] = {
+  const std::vector<tooltest::ToolCase> rows = {
       {"Dual", "dnssd://Dual%20Laser._printer._tcp.local./?uuid=1", 0, 75},
       {"V3Only", "MDNS://V3%20Laser._printer._tcp.local.", 0, 0x1C},
       {"Single", "DNSSD://Single%20Laser._printer._tcp.local./", 0, 75},
@@ -96,20 +88,10 @@ TEST(NetworkSearch, ServicePath) {
       {"LinkLocalV3", "dnssd://Link%20V3%20Laser._printer._tcp.local./", 0, 0x22},
       {"Quiet", "dnssd://Quiet%20Laser._printer._tcp.local./", 255, -1},
   };
-  std::vector<std::string> queues;
-  for (const auto& row : rows) {
-    ASSERT_TRUE(net.AddQueue(row.queue, row.uri, &why)) << why;
-    queues.push_back(row.queue);
-  }
-  const auto runs = net.RunTool(queues);
+  const auto runs = net.RunCases(rows, &why);
+  ASSERT_EQ(runs.size(), rows.size()) << why;
 
-  for (size_t i = 0; i < runs.size(); ++i) {
-    const Row& row = rows[i];
-    const testenv::RunResult& r = runs[i].result;
-    EXPECT_EQ(r.exitCode, row.exitCode) << row.uri;
-    EXPECT_EQ(r.out, row.level < 0 ? "" : ReportFor(row.level)) << row.uri;
-    EXPECT_EQ(r.err, "") << row.uri;
-  }
+  tooltest::ExpectOutcomes(rows, runs);
   // The wait ends as soon as both addresses are known; one address waits it out.
   ASSERT_STREQ(rows[0].queue, "Dual");
   ASSERT_STREQ(rows[2].queue, "Single");

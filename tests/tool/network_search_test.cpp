@@ -11,15 +11,7 @@
 namespace {
 
 using tooltest::NetworkLab;
-using tooltest::ReportFor;
 using tooltest::RequestFamilies;
-
-struct Row {
-  const char* queue;
-  const char* uri;
-  int exitCode;
-  int level;  // of the report; -1 for none
-};
 
 TEST(NetworkSearch, HostPath) {
   std::string why;
@@ -58,7 +50,7 @@ TEST(NetworkSearch, HostPath) {
   ASSERT_TRUE(otherAgent) << why;
   ASSERT_TRUE(net.Finish(&why)) << why;
 
-  const Row rows[] = {
+  const std::vector<tooltest::ToolCase> rows = {
       {"V4Literal", "socket://10.208.0.2:9100", 0, 75},
       {"V4Name", "SOCKET://dual4.test:9100", 0, 75},
       {"DualName", "ipp://twin.test:631/ipp/print", 0, 60},
@@ -72,23 +64,12 @@ TEST(NetworkSearch, HostPath) {
       {"OtherVendor", "ipp://othervendor.test/", 255, -1},
       {"Silent", "lpd://silent.test/queue", 255, -1},
   };
-  std::vector<std::string> queues;
-  for (const auto& row : rows) {
-    ASSERT_TRUE(net.AddQueue(row.queue, row.uri, &why)) << why;
-    queues.push_back(row.queue);
-  }
-  const auto runs = net.RunTool(queues);
+  const auto runs = net.RunCases(rows, &why);
+  ASSERT_EQ(runs.size(), rows.size()) << why;
   const size_t kIpv6Row = 5;
   ASSERT_STREQ(rows[kIpv6Row].queue, "LpdV6Literal");
 
-  for (size_t i = 0; i < runs.size(); ++i) {
-    const Row& row = rows[i];
-    const testenv::RunResult& r = runs[i].result;
-    EXPECT_EQ(r.exitCode, row.exitCode) << row.uri;
-    // Standard output is the report and nothing else, on every path.
-    EXPECT_EQ(r.out, row.level < 0 ? "" : ReportFor(row.level)) << row.uri;
-    EXPECT_EQ(r.err, "") << row.uri;
-  }
+  tooltest::ExpectOutcomes(rows, runs);
 
   // A host with both families costs one attempt, over IPv6: three copies of
   // the SNMPv1 request, answered, so no SNMPv3.
