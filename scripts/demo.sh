@@ -1,17 +1,18 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds into build/, and shows usbink reading a
-# simulated USB printer: a private print server (cupsd on a socket in a
-# temporary directory) with one USB queue, and a stand-in supplyprobe that
-# answers with the printer's device ID.
+# simulated USB printer through the real supplyprobe: a private print server
+# (cupsd on a socket in a temporary directory) with one USB queue whose URI
+# `supplyprobe --list` wrote, and umockdev playing the printer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/lib/private-cupsd.sh
 
 scripts/install-deps.sh
 # Same configuration as scripts/test.sh: the probe path lies in the build
-# tree, where the stand-in that runs $USBINK_STANDIN_PROBE is placed.
+# tree, where the stand-in that runs $USBINK_STANDIN_PROBE is placed; here it
+# names the real build/bin/supplyprobe.
 cmake -S . -B build -DUSBINK_WERROR=ON -DSUPPLYPROBE_PATH="$PWD/build/standin/supplyprobe" >/dev/null
-cmake --build build -j "$(nproc)" --target usbink
+cmake --build build -j "$(nproc)" --target usbink supplyprobe usb-printer-sim
 
 D=$(mktemp -d /tmp/usbink-demo-XXXXXX)
 CUPSD_PID=""
@@ -22,28 +23,27 @@ cleanup() {
 trap cleanup EXIT
 
 start_private_cupsd "$D" usb socket
-lpadmin -p DemoLaser -v 'usb://Acme/Laser%20100?serial=DEMO1' -m raw -E 2>/dev/null
+export USBINK_STANDIN_PROBE="$PWD/build/bin/supplyprobe"
 
 # The printer's 108-byte status record: black toner at 75 % (0x4B), the rest zero.
 field=$({ printf '\113'; head -c 107 /dev/zero; } | base64 -w0)
-cat >"$D/printer" <<PRINTER
-#!/bin/sh
-printf '%s\n' 'MFG:Acme;CMD:PCL,PJL;MDL:Laser 100;CLS:PRINTER;STS:$field;'
-PRINTER
-chmod 755 "$D/printer"
-export USBINK_STANDIN_PROBE="$D/printer"
-
-echo "Queue DemoLaser -> $(lpstat -v DemoLaser)"
-echo
-echo "\$ build/bin/usbink DemoLaser"
-status=0
-build/bin/usbink DemoLaser || status=$?
-echo
-echo "(exit status $status)"
-echo
-echo "\$ LANG=C.UTF-8 LANGUAGE=de build/bin/usbink DemoLaser"
-LC_ALL= LANG=C.UTF-8 LANGUAGE=de build/bin/usbink DemoLaser || true
-echo
+# usb-printer-sim keeps the simulated printer plugged in while the shell runs;
+# the umockdev preload in its environment reaches supplyprobe through usbink.
+build/tests/usb-printer-sim --serial DEMO1 --id "MFG:Acme;CMD:PCL,PJL;MDL:Laser 100;CLS:PRINTER;STS:$field;" -- /bin/sh -c '
+  echo "\$ build/bin/supplyprobe --list"
+  build/bin/supplyprobe --list >"$1/list"
+  cat "$1/list"
+  lpadmin -p DemoLaser -v "$(cut -f1 "$1/list" | head -n1)" -m raw -E 2>/dev/null
+  echo
+  echo "Queue DemoLaser -> $(lpstat -v DemoLaser)"
+  echo
+  echo "\$ build/bin/usbink DemoLaser"
+  status=0
+  build/bin/usbink DemoLaser || status=$?
+  printf "\n\n(exit status %s)\n\n" "$status"
+  echo "\$ LANG=C.UTF-8 LANGUAGE=de build/bin/usbink DemoLaser"
+  LC_ALL= LANG=C.UTF-8 LANGUAGE=de build/bin/usbink DemoLaser || true
+  printf "\n\n"' sh "$D"
 
 # A simulated network printer: net-snmp's snmpd serving the device-ID object
 # over SNMPv1 on 127.0.0.1 (black toner at 60 %, 0x3C). It runs with usbink in

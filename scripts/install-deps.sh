@@ -11,6 +11,7 @@ packages=(
   gettext iproute2 util-linux python3
   clang libclang-rt-14-dev llvm
   libssl-dev hyperfine valgrind time
+  libusb-1.0-0-dev umockdev libumockdev-dev
 )
 
 missing=()

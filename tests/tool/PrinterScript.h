@@ -1,5 +1,6 @@
 // A shell script that plays the printer behind supplyprobe: it records its
-// arguments and PID beside itself, writes `output`, then runs `tail`.
+// arguments and PID beside itself, writes `output`, then runs `tail`; and
+// the device ID and report that go with such a printer.
 #pragma once
 
 #include <string>
@@ -39,6 +40,17 @@ inline std::string DeviceIdLine(unsigned char level) {
   char field[200];
   base64_encode(bytes, sizeof record, field, sizeof field);
   return std::string("MFG:Acme;CMD:PCL,PJL;MDL:Laser 100;CLS:PRINTER;STS:") + field + ";\n";
+}
+
+// The supply report, byte for byte.
+inline std::string ReportFor(const std::string& description, int level) {
+  return R"(<?xml version="1.0" encoding="UTF-8"?> <!DOCTYPE plist PUBLIC "-//Apple Computer//DTD PLIST 1.0//EN" "http://www.apple.com/DTDs/PropertyList-1.0.dtd">)"
+         R"(<plist version="1.0"><dict><key>prtMarkerSuppliesTable</key><array><dict><key>prtMarkerSuppliesClass</key><integer>3</integer>)"
+         R"(<key>prtMarkerSuppliesDescription</key><string>)" +
+         description + R"(</string><key>prtMarkerSuppliesLevel</key><integer>)" +
+         std::to_string(level) +
+         R"(</integer><key>prtMarkerSuppliesMaxCapacity</key><integer>100</integer><key>prtMarkerSRGBRepresentation</key><array><integer>00</integer><integer>00</integer><integer>00</integer></array>)"
+         R"(<key>prtMarkerSuppliesSupplyUnit</key><integer>19</integer><key>prtMarkerSuppliesType</key><integer>3</integer><key>prtMarkerPartNumber</key><string> </string></dict></array></dict></plist>)";
 }
 
 }  // namespace tooltest

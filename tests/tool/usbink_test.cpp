@@ -18,20 +18,11 @@ namespace {
 using testenv::RunResult;
 using tooltest::DeviceIdLine;
 using tooltest::PrinterScript;
+using tooltest::ReportFor;
 using namespace std::chrono_literals;
 
 const std::string kTool = std::string(USBINK_BIN_DIR) + "/usbink";
 const std::string kUsbUri = "usb://Acme/Laser%20100?serial=A1B2C3";
-
-std::string ReportFor(const std::string& description, int level) {
-  return R"(<?xml version="1.0" encoding="UTF-8"?> <!DOCTYPE plist PUBLIC "-//Apple Computer//DTD PLIST 1.0//EN" "http://www.apple.com/DTDs/PropertyList-1.0.dtd">)"
-         R"(<plist version="1.0"><dict><key>prtMarkerSuppliesTable</key><array><dict><key>prtMarkerSuppliesClass</key><integer>3</integer>)"
-         R"(<key>prtMarkerSuppliesDescription</key><string>)" +
-         description + R"(</string><key>prtMarkerSuppliesLevel</key><integer>)" +
-         std::to_string(level) +
-         R"(</integer><key>prtMarkerSuppliesMaxCapacity</key><integer>100</integer><key>prtMarkerSRGBRepresentation</key><array><integer>00</integer><integer>00</integer><integer>00</integer></array>)"
-         R"(<key>prtMarkerSuppliesSupplyUnit</key><integer>19</integer><key>prtMarkerSuppliesType</key><integer>3</integer><key>prtMarkerPartNumber</key><string> </string></dict></array></dict></plist>)";
-}
 
 class Usbink : public ::testing::Test {
  protected:
