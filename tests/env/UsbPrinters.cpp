@@ -49,7 +49,7 @@ std::string Interface(uint8_t number, uint8_t cls, uint8_t sub, uint8_t protocol
 }
 
 // Device descriptor followed by the one configuration, as sysfs' descriptors file holds them.
-std::string Descriptors(const UsbPrinterSpec& s, uint16_t product) {
+std::string Descriptors(const UsbPrinterTraits& s, uint16_t product) {
   std::string interfaces;
   int count = 0;
   for (uint8_t n = 0; n < s.interfaceNumber; ++n, ++count) interfaces += Interface(n, 0xff, 0xff, 0xff);
@@ -89,7 +89,7 @@ std::string StringDescriptor(const std::string& text) {
 }  // namespace
 
 struct UsbPrinters::Device {
-  UsbPrinterSpec spec;
+  UsbPrinterTraits traits;
   UMockdevIoctlBase* handler = nullptr;
   std::mutex mutex;  // the testbed answers on its own thread
   std::deque<UMockdevIoctlData*> reapable;
@@ -101,13 +101,13 @@ struct UsbPrinters::Device {
     if (setup[0] == 0x80 && setup[1] == 6 && value >> 8 == 3) {
       switch (value & 0xff) {
         case 0: return std::string{4, 3, 0x09, 0x04};  // US English only
-        case 1: return StringDescriptor(spec.manufacturer);
-        case 2: return StringDescriptor(spec.product);
-        case 3: return StringDescriptor(spec.serial);
+        case 1: return StringDescriptor(traits.manufacturer);
+        case 2: return StringDescriptor(traits.product);
+        case 3: return StringDescriptor(traits.serial);
       }
     } else if (setup[0] == 0xa1 && setup[1] == 0) {
       ++deviceIdRequests;
-      if (!spec.stalls) return spec.reply;
+      if (!traits.stalls) return traits.reply;
     }
     *status = -EPIPE;
     return "";
@@ -127,7 +127,7 @@ struct UsbPrinters::Device {
         umockdev_ioctl_client_complete(client, -1, ENODATA);
         return TRUE;
       case USBDEVFS_CLAIMINTERFACE:
-        if (spec.busy) {
+        if (traits.busy) {
           umockdev_ioctl_client_complete(client, -1, EBUSY);
           return TRUE;
         }
@@ -209,12 +209,12 @@ bool UsbPrinters::Available(std::string* why) {
   return false;
 }
 
-std::string UsbPrinters::Add(const UsbPrinterSpec& spec) {
+std::string UsbPrinters::Add(const UsbPrinterTraits& traits) {
   unsigned address = static_cast<unsigned>(bed_->devices.size()) + 2;
   char node[32];
   snprintf(node, sizeof node, "/dev/bus/usb/001/%03u", address);
   auto device = std::make_unique<Device>();
-  device->spec = spec;
+  device->traits = traits;
   device->handler = umockdev_ioctl_base_new();
   g_signal_connect(device->handler, "handle-ioctl", G_CALLBACK(OnIoctl), device.get());
   // The handler first, so the node answers from the moment it appears.
@@ -225,7 +225,7 @@ std::string UsbPrinters::Add(const UsbPrinterSpec& spec) {
                        "\nE: DEVNUM=" + std::string(node + 17) + "\nE: DEVNAME=" + node +
                        "\nA: busnum=1\\n\nA: devnum=" + std::to_string(address) +
                        "\\n\nA: bConfigurationValue=1\\n\nA: speed=480\\n\nH: descriptors=" +
-                       Hex(Descriptors(spec, static_cast<uint16_t>(0x0100 + address))) + "\n";
+                       Hex(Descriptors(traits, static_cast<uint16_t>(0x0100 + address))) + "\n";
   umockdev_testbed_add_from_string(bed_->testbed, record.c_str(), nullptr);
   bed_->devices[node] = std::move(device);
   return node;

@@ -10,7 +10,7 @@
 
 namespace testenv {
 
-struct UsbPrinterSpec {
+struct UsbPrinterTraits {
   std::string manufacturer = "Acme";  // string descriptors; "" leaves the index 0
   std::string product = "Laser 100";
   std::string serial = "A1B2C3";
@@ -35,7 +35,7 @@ class UsbPrinters {
   static bool Available(std::string* why);
 
   // Plugs in a printer; returns its node, "/dev/bus/usb/001/NNN".
-  std::string Add(const UsbPrinterSpec& spec);
+  std::string Add(const UsbPrinterTraits& traits);
   // The file behind a node inside the testbed (for its permissions).
   std::string Backing(const std::string& node) const;
   // Environment for a program that should see these printers.

@@ -11,13 +11,13 @@
 #include "env/UsbPrinters.h"
 
 int main(int argc, char** argv) {
-  testenv::UsbPrinterSpec spec;
+  testenv::UsbPrinterTraits traits;
   int i = 1;
   for (; i + 1 < argc && strcmp(argv[i], "--") != 0; i += 2) {
-    if (strcmp(argv[i], "--serial") == 0) spec.serial = argv[i + 1];
-    else if (strcmp(argv[i], "--id") == 0) spec.reply = testenv::DeviceIdReply(argv[i + 1]);
+    if (strcmp(argv[i], "--serial") == 0) traits.serial = argv[i + 1];
+    else if (strcmp(argv[i], "--id") == 0) traits.reply = testenv::DeviceIdReply(argv[i + 1]);
   }
-  if (i >= argc - 1 || strcmp(argv[i], "--") != 0 || spec.reply.empty()) {
+  if (i >= argc - 1 || strcmp(argv[i], "--") != 0 || traits.reply.empty()) {
     fprintf(stderr, "usage: usb-printer-sim [--serial S] --id DEVICE_ID -- COMMAND [ARG...]\n");
     return 2;
   }
@@ -27,7 +27,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   testenv::UsbPrinters usb;
-  usb.Add(spec);
+  usb.Add(traits);
   std::vector<std::string> command(argv + i + 1, argv + argc);
   testenv::RunResult r = testenv::Run(command, usb.Env(), std::chrono::seconds(120));
   std::cout << r.out;

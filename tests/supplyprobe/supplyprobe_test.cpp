@@ -14,18 +14,18 @@ namespace {
 
 using testenv::DeviceIdReply;
 using testenv::RunResult;
-using testenv::UsbPrinterSpec;
+using testenv::UsbPrinterTraits;
 using testenv::UsbPrinters;
 
 const std::string kProbe = std::string(USBINK_BIN_DIR) + "/supplyprobe";
 const std::string kId = "MFG:Acme;CMD:PCL,PJL;MDL:Laser 100;CLS:PRINTER;";
 const std::string kUri = "usb://Acme/Laser%20100?serial=A1B2C3";
 
-UsbPrinterSpec Printer(const std::string& reply, const std::string& serial = "A1B2C3") {
-  UsbPrinterSpec spec;
-  spec.reply = reply;
-  spec.serial = serial;
-  return spec;
+UsbPrinterTraits Printer(const std::string& reply, const std::string& serial = "A1B2C3") {
+  UsbPrinterTraits traits;
+  traits.reply = reply;
+  traits.serial = serial;
+  return traits;
 }
 
 std::string Prefixed(unsigned char first, unsigned char second, const std::string& id) {
@@ -34,7 +34,7 @@ std::string Prefixed(unsigned char first, unsigned char second, const std::strin
 
 struct Row {
   const char* name;
-  std::vector<UsbPrinterSpec> printers;
+  std::vector<UsbPrinterTraits> printers;
   std::vector<std::string> args;
   int status;
   std::string out;
@@ -54,7 +54,7 @@ void RunRows(const std::vector<Row>& rows) {
   for (const Row& row : rows) {
     UsbPrinters usb;
     std::vector<std::string> nodes;
-    for (const auto& spec : row.printers) nodes.push_back(usb.Add(spec));
+    for (const auto& traits : row.printers) nodes.push_back(usb.Add(traits));
     RunResult r = Probe(usb, row.args);
     EXPECT_EQ(row.status, r.exitCode) << row.name << ": " << r.err;
     EXPECT_EQ(row.out, r.out) << row.name;
@@ -72,9 +72,9 @@ void RunRows(const std::vector<Row>& rows) {
 }
 
 TEST(Supplyprobe, FindsThePrinterTheUriNames) {
-  UsbPrinterSpec other = Printer(DeviceIdReply(kId + "SN:2;"), "Z9");
-  UsbPrinterSpec noSerial = Printer(DeviceIdReply(kId), "");
-  UsbPrinterSpec second = Printer(DeviceIdReply(kId), "");
+  UsbPrinterTraits other = Printer(DeviceIdReply(kId + "SN:2;"), "Z9");
+  UsbPrinterTraits noSerial = Printer(DeviceIdReply(kId), "");
+  UsbPrinterTraits second = Printer(DeviceIdReply(kId), "");
   second.interfaceNumber = 1;
   const std::string one = DeviceIdReply(kId);
   RunRows({
@@ -113,10 +113,10 @@ TEST(Supplyprobe, TakesTheIdOutOfTheReply) {
 }
 
 TEST(Supplyprobe, ListsEveryPrinter) {
-  UsbPrinterSpec onOne = Printer(DeviceIdReply("MANUFACTURER:Hewlett-Packard;MODEL:HP LaserJet 1020;"), "");
+  UsbPrinterTraits onOne = Printer(DeviceIdReply("MANUFACTURER:Hewlett-Packard;MODEL:HP LaserJet 1020;"), "");
   onOne.interfaceNumber = 1;
-  UsbPrinterSpec bare = Printer(DeviceIdReply("CMD:PCL;"), "S 1");
-  UsbPrinterSpec stalls = Printer("");
+  UsbPrinterTraits bare = Printer(DeviceIdReply("CMD:PCL;"), "S 1");
+  UsbPrinterTraits stalls = Printer("");
   stalls.stalls = true;
   RunRows({
       {"three printers",

@@ -27,13 +27,13 @@ TEST(UsbinkOverUsb, ReportsThePrinterTheListNamed) {
   testenv::UsbPrinters usb;
   std::string id = tooltest::DeviceIdLine(0x4B);
   id.pop_back();
-  testenv::UsbPrinterSpec other;
+  testenv::UsbPrinterTraits other;
   other.reply = testenv::DeviceIdReply(tooltest::DeviceIdLine(0x10));
   other.serial = "OTHER";
   usb.Add(other);
-  testenv::UsbPrinterSpec spec;
-  spec.reply = testenv::DeviceIdReply(id);
-  usb.Add(spec);
+  testenv::UsbPrinterTraits traits;
+  traits.reply = testenv::DeviceIdReply(id);
+  usb.Add(traits);
 
   testenv::RunResult list = testenv::Run({kBin + "/supplyprobe", "--list"}, usb.Env(), 30s);
   ASSERT_EQ(0, list.exitCode) << list.err;
