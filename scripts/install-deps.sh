@@ -10,7 +10,8 @@ packages=(
   snmpd snmp
   gettext iproute2 util-linux python3
   clang libclang-rt-14-dev llvm
-  libssl-dev hyperfine valgrind time
+  libssl-dev hyperfine valgrind time bc
+  prometheus
 )
 
 missing=()
