@@ -6,6 +6,9 @@
 namespace cli {
 
 int RunStatus(const Options& options);
+// status with several addresses, --from, --parallel or --prometheus (fleet.cpp).
+bool IsFleetStatus(const Options& options);
+int RunFleetStatus(const Options& options);
 int RunInfo(const Options& options);
 int RunDiscover(const Options& options);
 int RunSend(const Options& options);

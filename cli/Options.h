@@ -23,6 +23,11 @@ struct Options {
   std::vector<std::string> sysObjectIds;
   std::string community = "public";
   int port = 0;  // send's PORT
+  // status over a fleet: addresses from a file ("-": standard input), the
+  // printers in flight at once, and the Prometheus text format.
+  std::string from;
+  int parallel = 0;  // 0: not given
+  bool prometheus = false;
 };
 
 // False with the reason in `error` for anything the command does not take,

@@ -3,11 +3,13 @@
 #include <netdb.h>
 
 #include <cctype>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <set>
 
 #include "netio/NetIO.h"
+#include "netio/address.h"
 
 namespace cli {
 
@@ -23,12 +25,16 @@ struct Command {
 
 const Command kCommands[] = {
     {"status",
-     1,
-     1,
-     {"--json", "--raw"},
+     0,
+     INT_MAX,
+     {"--json", "--raw", "--from", "--parallel", "--prometheus"},
      "netio status ADDRESS [--raw] [--json]\n"
      "    Reads the printer's status record (SNMPv1, then SNMPv3) and prints the\n"
-     "    black toner level; --raw adds the 108 octets in hex.\n"},
+     "    black toner level; --raw adds the 108 octets in hex.\n"
+     "netio status ADDRESS... | --from FILE|- [--parallel N] [--raw] [--json|--prometheus]\n"
+     "    Reads many printers at once (at most N in flight, default 256), one\n"
+     "    line each as they finish: text, JSON Lines, or Prometheus text format.\n"
+     "    FILE holds one address a line (# comments) or `netio discover --json`.\n"},
     {"info",
      1,
      1,
@@ -68,6 +74,9 @@ bool Fail(std::string* error, const std::string& text) {
   return false;
 }
 
+// Two sockets per printer in flight, within what a process can be given.
+constexpr long kMaxParallel = 65536;
+
 bool ValidSysObjectId(const std::string& text) {
   unsigned char encoded[kSysObjIdSize * 3];
   const int n = CNetIO::oidEncode(text.c_str(), encoded);
@@ -92,6 +101,29 @@ bool ParsePort(const std::string& text, int* port, std::string* error) {
   if (!end || *end != '\0' || value < 1 || value > 65535)
     return Fail(error, "'" + text + "' is not a port (1 to 65535)");
   *port = static_cast<int>(value);
+  return true;
+}
+
+bool ParseParallel(const std::string& text, int* parallel, std::string* error) {
+  char* end = nullptr;
+  const long value = text.empty() || !isdigit(static_cast<unsigned char>(text[0]))
+                         ? 0
+                         : strtol(text.c_str(), &end, 10);
+  if (!end || *end != '\0' || value < 1 || value > kMaxParallel)
+    return Fail(error, "--parallel takes 1 to " + std::to_string(kMaxParallel));
+  *parallel = static_cast<int>(value);
+  return true;
+}
+
+// Operands are checked here; lines of --from are named and skipped when read.
+bool CheckStatus(const Options& o, std::string* error) {
+  if (o.operands.empty() && o.from.empty()) return Fail(error, "status: missing operand");
+  if (o.prometheus && (o.json || o.raw))
+    return Fail(error, "--prometheus takes neither --json nor --raw");
+  netio::SocketAddress address;
+  for (const std::string& operand : o.operands)
+    if (!netio::ParseNumericAddress(operand.c_str(), AF_UNSPEC, netio::kSnmpPort, &address))
+      return Fail(error, "'" + operand + "' is not a numeric IPv4 or IPv6 address");
   return true;
 }
 
@@ -146,7 +178,8 @@ bool ParseArguments(int argc, char** argv, Options* options, std::string* error)
     }
     if (!command->flags.count(arg))
       return Fail(error, o.command + " takes no option '" + arg + "'");
-    const bool takesValue = arg == "--target" || arg == "--sysobjectid" || arg == "--community";
+    const bool takesValue = arg == "--target" || arg == "--sysobjectid" || arg == "--community" ||
+                            arg == "--from" || arg == "--parallel";
     if (takesValue && i + 1 >= argc) return Fail(error, arg + " needs a value");
     if (arg == "--json") o.json = true;
     if (arg == "--raw") o.raw = true;
@@ -156,6 +189,9 @@ bool ParseArguments(int argc, char** argv, Options* options, std::string* error)
     if (arg == "--both") o.scan = Scan::kBoth, ++scanFlags;
     if (arg == "--target") o.target = argv[++i];
     if (arg == "--community") o.community = argv[++i];
+    if (arg == "--from") o.from = argv[++i];
+    if (arg == "--prometheus") o.prometheus = true;
+    if (arg == "--parallel" && !ParseParallel(argv[++i], &o.parallel, error)) return false;
     if (arg == "--sysobjectid") {
       o.sysObjectIds.push_back(argv[++i]);
       if (!ValidSysObjectId(o.sysObjectIds.back()))
@@ -170,6 +206,7 @@ bool ParseArguments(int argc, char** argv, Options* options, std::string* error)
   if (n > command->maxOperands)
     return Fail(error, o.command + ": unexpected operand '" + o.operands.back() + "'");
   if (o.command == "discover") return CheckDiscover(o, scanFlags, error);
+  if (o.command == "status") return CheckStatus(o, error);
   return NumericAddress(o.operands[0], error) &&
          (o.command != "send" || ParsePort(o.operands[1], &o.port, error));
 }

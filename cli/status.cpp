@@ -10,6 +10,7 @@ namespace cli {
 void Complain(const std::string& message) { fprintf(stderr, "netio: %s\n", message.c_str()); }
 
 int RunStatus(const Options& options) {
+  if (IsFleetStatus(options)) return RunFleetStatus(options);
   const std::string& address = options.operands[0];
   PRINTER_STATUS status{};
   const char* protocol = "SNMPv1";

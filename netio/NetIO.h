@@ -243,6 +243,12 @@ namespace netio {
 // community over 84 octets or an `out` smaller than the message.
 int BuildStatusRequest(const char* community, unsigned char* out, size_t outSize);
 
+// The authenticated and enciphered GetRequest of BuildSnmpV3RequestPacket to
+// the record's engine and user, under the keys already in the record (see
+// netio/KeyCache.h) instead of keys derived afresh; 0 when it cannot be built.
+int BuildSnmpV3RequestWithKeys(const _SNMP_PARAM_V3& params, int count, const char* const* oids,
+                               unsigned char* out);
+
 }  // namespace netio
 
 extern "C" {

@@ -20,6 +20,14 @@ extern uint32_t salt_low;
 bool Password_to_Key_md5(const char *password, unsigned passwordLen, const uint8_t *engineID,
                          unsigned engineIDLen, uint8_t key[kUsmKeyLen]);
 
+// The two steps of Password_to_Key_md5 (RFC 3414 A.2.1), for callers that
+// digest a password once and localise it to many engines: Ku from the 1 MiB
+// expansion, then MD5(Ku | engine ID | Ku). False for what
+// Password_to_Key_md5 refuses.
+bool PasswordDigest(const char *password, unsigned passwordLen, uint8_t ku[kUsmKeyLen]);
+bool LocaliseKey(const uint8_t ku[kUsmKeyLen], const uint8_t *engineID, unsigned engineIDLen,
+                 uint8_t key[kUsmKeyLen]);
+
 void AuthKey2K1K2(const uint8_t key[kUsmKeyLen], uint8_t K1[kUsmPadLen], uint8_t K2[kUsmPadLen]);
 
 // HMAC-MD5-96 of the whole message, its authentication field zeroed.

@@ -67,6 +67,66 @@ bool PutPdu(BerWriter& w, uint16_t requestId, int count, const char* const* oids
          PutInteger(w, requestId) && w.Header(values ? 0xA3 : 0xA0, w.size() - pduMark);
 }
 
+// The request of BuildSnmpV3RequestPacket once its keys are known; a null
+// key leaves out authentication or privacy.
+int BuildKeyed(const unsigned char* engineID, int engineIDLen, uint32_t engineBoots,
+               uint32_t engineTime, int count, const char* const* oids,
+               const unsigned char* const* values, const signed char* valueLens,
+               const unsigned char* valueTags, const char* userName, const uint8_t* authKey,
+               const uint8_t* privKey, unsigned char* out) {
+  // Cleared, so the octets that fill the scoped PDU up to a multiple of 8 are zero.
+  unsigned char scoped[kSnmpV3WorkSize] = {};
+  const int scopedLen = CNetIO::BuildSnmpV3msgData(engineID, engineIDLen, nullptr, SNMPv3RequestID,
+                                                   count, oids, values, valueLens, valueTags,
+                                                   scoped);
+  ++SNMPv3RequestID;
+
+  // msgData is the plaintext scoped PDU, or an OCTET STRING of its ciphertext.
+  const unsigned char* msgData = scoped;
+  int msgDataLen = scopedLen;
+  unsigned char enciphered[kSnmpV3WorkSize];
+  unsigned char salt[kUsmSaltLen];
+  if (privKey) {
+    FormSalt(engineBoots, salt);
+    if (scopedLen < 0) return 0;
+    const int padded = (scopedLen + 7) & ~7;
+    if (padded > kSnmpV3WorkSize) return 0;
+    unsigned char iv[kUsmSaltLen];
+    PrivacyIV(privKey, salt, iv);
+    if (DesEncryption(privKey, iv, scoped, static_cast<unsigned>(scopedLen), scoped,
+                      static_cast<int>(sizeof scoped)) != scopedLen)
+      return 0;
+    BerWriter w(enciphered, sizeof enciphered);
+    if (!PutOctets(w, 0x04, scoped, static_cast<size_t>(padded))) return 0;
+    msgData = w.front();
+    msgDataLen = static_cast<int>(w.size());
+  } else if (scopedLen < 0) {
+    return 0;
+  }
+
+  // The security parameters' builder asks only whether there is a password.
+  const char* authMarker = authKey ? "key" : nullptr;
+  unsigned char security[kSnmpV3WorkSize], global[kSnmpV3WorkSize];
+  uint32_t authOffset = 0;
+  const int securityLen = CNetIO::BuildSnmpV3msgSecurityParameters(
+      engineID, engineIDLen, engineBoots, engineTime, userName, authMarker,
+      privKey ? salt : nullptr, privKey ? kUsmSaltLen : 0, security,
+      authKey ? &authOffset : nullptr);
+  const int globalLen = CNetIO::BuildSnmpV3msgGlobalDataUSM(SNMPv3MsgID, kMsgMaxSize, 1,
+                                                            privKey != nullptr,
+                                                            authKey != nullptr, global);
+  ++SNMPv3MsgID;
+  if (securityLen < 0 || globalLen < 0) return 0;
+  const int len = CNetIO::BuildSnmpV3Packet(global, globalLen, security, securityLen, msgData,
+                                            msgDataLen, authKey ? &authOffset : nullptr, out);
+  if (len <= 0 || !authKey) return len > 0 ? len : 0;
+  unsigned char K1[kUsmPadLen], K2[kUsmPadLen], code[kUsmAuthLen];
+  AuthKey2K1K2(authKey, K1, K2);
+  CalcuateAuthParams(out, static_cast<unsigned>(len), K1, K2, code);
+  memcpy(out + authOffset, code, sizeof code);
+  return len;
+}
+
 }  // namespace
 
 int CNetIO::BuildSnmpV3PDU(uint16_t requestId, int count, const char* const* oids,
@@ -200,61 +260,24 @@ int CNetIO::BuildSnmpV3RequestPacket(const unsigned char* engineID, int engineID
   if (!ValidEngineId(engineID, engineIDLen) || (authPassword && !*authPassword) ||
       (privPassword && !*privPassword))
     return 0;
-
-  // Cleared, so the octets that fill the scoped PDU up to a multiple of 8 are zero.
-  unsigned char scoped[kSnmpV3WorkSize] = {};
-  const int scopedLen = BuildSnmpV3msgData(engineID, engineIDLen, nullptr, SNMPv3RequestID, count,
-                                           oids, values, valueLens, valueTags, scoped);
-  ++SNMPv3RequestID;
-
-  // msgData is the plaintext scoped PDU, or an OCTET STRING of its ciphertext.
-  const unsigned char* msgData = scoped;
-  int msgDataLen = scopedLen;
-  unsigned char enciphered[kSnmpV3WorkSize];
-  unsigned char salt[kUsmSaltLen];
-  if (privPassword) {
-    if (!Password_to_Key_md5(privPassword, static_cast<unsigned>(strlen(privPassword)), engineID,
-                             static_cast<unsigned>(engineIDLen), privKeyOut))
-      return 0;
-    FormSalt(engineBoots, salt);
-    if (scopedLen < 0) return 0;
-    const int padded = (scopedLen + 7) & ~7;
-    if (padded > kSnmpV3WorkSize) return 0;
-    unsigned char iv[kUsmSaltLen];
-    PrivacyIV(privKeyOut, salt, iv);
-    if (DesEncryption(privKeyOut, iv, scoped, static_cast<unsigned>(scopedLen), scoped,
-                      static_cast<int>(sizeof scoped)) != scopedLen)
-      return 0;
-    BerWriter w(enciphered, sizeof enciphered);
-    if (!PutOctets(w, 0x04, scoped, static_cast<size_t>(padded))) return 0;
-    msgData = w.front();
-    msgDataLen = static_cast<int>(w.size());
-  } else if (scopedLen < 0) {
+  const unsigned engineLen = static_cast<unsigned>(engineIDLen);
+  unsigned char authKey[kUsmKeyLen];
+  if ((privPassword && !Password_to_Key_md5(privPassword, static_cast<unsigned>(strlen(privPassword)),
+                                            engineID, engineLen, privKeyOut)) ||
+      (authPassword && !Password_to_Key_md5(authPassword, static_cast<unsigned>(strlen(authPassword)),
+                                            engineID, engineLen, authKey)))
     return 0;
-  }
-
-  unsigned char security[kSnmpV3WorkSize], global[kSnmpV3WorkSize];
-  uint32_t authOffset = 0;
-  const int securityLen = BuildSnmpV3msgSecurityParameters(
-      engineID, engineIDLen, engineBoots, engineTime, userName, authPassword,
-      privPassword ? salt : nullptr, privPassword ? kUsmSaltLen : 0, security,
-      authPassword ? &authOffset : nullptr);
-  const int globalLen = BuildSnmpV3msgGlobalDataUSM(SNMPv3MsgID, kMsgMaxSize, 1,
-                                                    privPassword != nullptr,
-                                                    authPassword != nullptr, global);
-  ++SNMPv3MsgID;
-  if (securityLen < 0 || globalLen < 0) return 0;
-  const int len = BuildSnmpV3Packet(global, globalLen, security, securityLen, msgData, msgDataLen,
-                                    authPassword ? &authOffset : nullptr, out);
-  if (len <= 0) return 0;
-  if (!authPassword) return len;
-
-  if (!Password_to_Key_md5(authPassword, static_cast<unsigned>(strlen(authPassword)), engineID,
-                           static_cast<unsigned>(engineIDLen), authKeyOut))
-    return 0;
-  unsigned char K1[kUsmPadLen], K2[kUsmPadLen], code[kUsmAuthLen];
-  AuthKey2K1K2(authKeyOut, K1, K2);
-  CalcuateAuthParams(out, static_cast<unsigned>(len), K1, K2, code);
-  memcpy(out + authOffset, code, sizeof code);
+  const int len = BuildKeyed(engineID, engineIDLen, engineBoots, engineTime, count, oids, values,
+                             valueLens, valueTags, userName, authPassword ? authKey : nullptr,
+                             privPassword ? privKeyOut : nullptr, out);
+  if (len > 0 && authPassword) memcpy(authKeyOut, authKey, kUsmKeyLen);
   return len;
+}
+
+int netio::BuildSnmpV3RequestWithKeys(const _SNMP_PARAM_V3& params, int count,
+                                      const char* const* oids, unsigned char* out) {
+  if (!out || !ValidEngineId(params.engineID, params.engineIDLen)) return 0;
+  return BuildKeyed(params.engineID, params.engineIDLen, params.engineBoots, params.engineTime,
+                    count, oids, nullptr, nullptr, nullptr, params.userName, params.authKey,
+                    params.privKey, out);
 }

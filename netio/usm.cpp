@@ -14,9 +14,13 @@ bool Password_to_Key_md5(const char *password, unsigned passwordLen, const uint8
                          unsigned engineIDLen, uint8_t key[kUsmKeyLen]) {
   if (!key) return false;
   memset(key, 0, kUsmKeyLen);
-  if (!password || passwordLen == 0 || engineIDLen > kUsmMaxEngineIDLen ||
-      (engineIDLen && !engineID))
-    return false;
+  if (engineIDLen > kUsmMaxEngineIDLen || (engineIDLen && !engineID)) return false;
+  uint8_t ku[kUsmKeyLen];
+  return PasswordDigest(password, passwordLen, ku) && LocaliseKey(ku, engineID, engineIDLen, key);
+}
+
+bool PasswordDigest(const char *password, unsigned passwordLen, uint8_t ku[kUsmKeyLen]) {
+  if (!password || passwordLen == 0 || !ku) return false;
   const uint8_t *pw = reinterpret_cast<const uint8_t *>(password);
 
   // Octet i of the stream is pw[i mod len]. A password of up to 64 octets is
@@ -43,10 +47,14 @@ bool Password_to_Key_md5(const char *password, unsigned passwordLen, const uint8
     MD5Update(block, kUsmPadLen);
     off = (off + kUsmPadLen) % passwordLen;
   }
-  uint8_t ku[kUsmKeyLen];
   MD5Final(ku);
   md5FreeBuffer();
+  return true;
+}
 
+bool LocaliseKey(const uint8_t ku[kUsmKeyLen], const uint8_t *engineID, unsigned engineIDLen,
+                 uint8_t key[kUsmKeyLen]) {
+  if (!ku || !key || engineIDLen > kUsmMaxEngineIDLen || (engineIDLen && !engineID)) return false;
   uint8_t buf[kUsmPadLen];
   memcpy(buf, ku, kUsmKeyLen);
   if (engineIDLen) memcpy(buf + kUsmKeyLen, engineID, engineIDLen);

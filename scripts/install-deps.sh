@@ -10,8 +10,9 @@ packages=(
   snmpd snmp
   gettext iproute2 util-linux python3
   clang libclang-rt-14-dev llvm
-  libssl-dev hyperfine valgrind time
+  libssl-dev hyperfine valgrind time bc
   libusb-1.0-0-dev umockdev libumockdev-dev
+  prometheus
 )
 
 missing=()
