@@ -16,4 +16,8 @@ int RunSend(const Options& options);
 // "netio: " and the message on standard error.
 void Complain(const std::string& message);
 
+// A failed status or info: the complaint, and with --json the object
+// {"address": ..., "error": message} on standard output. kExitFailed.
+int Failed(const Options& options, const std::string& address, const std::string& message);
+
 }  // namespace cli

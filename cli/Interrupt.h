@@ -3,6 +3,8 @@
 // input. No handler runs in signal context, so nothing unsafe is called there.
 #pragma once
 
+#include <signal.h>
+
 #include <atomic>
 #include <thread>
 
@@ -14,7 +16,8 @@ class InterruptWatch {
  public:
   // Blocks the signals in the calling thread (and those it starts later).
   explicit InterruptWatch(CSocket& socket);
-  // Ends the watcher before the socket may be closed.
+  // Ends the watcher before the socket may be closed, and gives the calling
+  // thread its signal mask back.
   ~InterruptWatch();
   InterruptWatch(const InterruptWatch&) = delete;
   InterruptWatch& operator=(const InterruptWatch&) = delete;
@@ -30,6 +33,7 @@ class InterruptWatch {
   std::atomic<bool> interrupted_{false};
   std::atomic<bool> done_{false};
   int wake_[2] = {-1, -1};
+  sigset_t previousMask_;
   std::thread thread_;
 };
 

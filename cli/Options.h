@@ -31,7 +31,8 @@ struct Options {
 };
 
 // False with the reason in `error` for anything the command does not take,
-// addresses that are not numeric and ports outside 1 to 65535 included.
+// addresses in a form ClassifyAddress refuses (and a --target that is not
+// numeric) and ports outside 1 to 65535 included.
 bool ParseArguments(int argc, char** argv, Options* options, std::string* error);
 
 // The whole usage text, or one command's when `command` names one.

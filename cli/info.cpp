@@ -1,8 +1,10 @@
 #include <cstdio>
 #include <string>
 
+#include "cli/Address.h"
 #include "cli/Commands.h"
 #include "cli/Json.h"
+#include "cli/Text.h"
 #include "netio/NetIO.h"
 
 namespace cli {
@@ -22,7 +24,9 @@ struct Fact {
 }  // namespace
 
 int RunInfo(const Options& options) {
-  const std::string& address = options.operands[0];
+  std::string address, error;
+  if (!ResolveAddress(options.operands[0], &address, &error))
+    return Failed(options, options.operands[0], error);
   Fact facts[3] = {{"name", "name"}, {"firmware", "firmware"}, {"mcu_firmware", "MCU firmware"}};
   CNetIO netio;
   const char* host = address.c_str();
@@ -39,11 +43,9 @@ int RunInfo(const Options& options) {
   }
   bool any = false;
   for (const Fact& f : facts) any = any || f.read;
-  if (!any) {
-    Complain(std::string("no answer from ") + address +
-             (options.v3 ? " over SNMPv3" : " over SNMPv1"));
-    return kExitFailed;
-  }
+  if (!any)
+    return Failed(options, address,
+                  "no answer from " + address + (options.v3 ? " over SNMPv3" : " over SNMPv1"));
   if (options.json) {
     printf("{\"address\": %s, \"protocol\": \"%s\"", JsonString(address).c_str(),
            options.v3 ? "SNMPv3" : "SNMPv1");
@@ -54,7 +56,7 @@ int RunInfo(const Options& options) {
   }
   for (const Fact& f : facts) {
     if (f.read) {
-      printf("%s: %s\n", f.label, f.value);
+      printf("%s: %s\n", f.label, TerminalText(f.value).c_str());
     } else {
       Complain(std::string("no ") + f.label + " from " + address);
     }

@@ -1,7 +1,6 @@
 #include "cli/Interrupt.h"
 
 #include <pthread.h>
-#include <signal.h>
 #include <unistd.h>
 
 #include <ctime>
@@ -28,7 +27,7 @@ sigset_t Watched() {
 
 InterruptWatch::InterruptWatch(CSocket& socket) : socket_(socket) {
   const sigset_t set = Watched();
-  pthread_sigmask(SIG_BLOCK, &set, nullptr);
+  pthread_sigmask(SIG_BLOCK, &set, &previousMask_);
   if (pipe(wake_) != 0) wake_[0] = wake_[1] = -1;
   thread_ = std::thread([this] { Watch(); });
 }
@@ -40,6 +39,15 @@ InterruptWatch::~InterruptWatch() {
   for (int fd : wake_) {
     if (fd >= 0) close(fd);
   }
+  if (interrupted_) {
+    // A second Ctrl-C asked for the same end: it must not kill the process
+    // before it reports what was sent.
+    const sigset_t set = Watched();
+    const timespec now = {0, 0};
+    while (sigtimedwait(&set, nullptr, &now) > 0) {
+    }
+  }
+  pthread_sigmask(SIG_SETMASK, &previousMask_, nullptr);
 }
 
 void InterruptWatch::Watch() {

@@ -1,13 +1,13 @@
 #include "cli/Options.h"
 
-#include <netdb.h>
-
 #include <cctype>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <set>
 
+#include "cli/Address.h"
+#include "cli/Commands.h"
 #include "netio/NetIO.h"
 #include "netio/address.h"
 
@@ -83,14 +83,13 @@ bool ValidSysObjectId(const std::string& text) {
   return n > 0 && n <= kTargetOidSize;
 }
 
-bool NumericAddress(const std::string& text, std::string* error) {
-  addrinfo hints{};
-  hints.ai_flags = AI_NUMERICHOST;
-  addrinfo* found = nullptr;
-  if (text.empty() || getaddrinfo(text.c_str(), nullptr, &hints, &found) != 0)
-    return Fail(error, "'" + text + "' is not a numeric IPv4 or IPv6 address");
-  freeaddrinfo(found);
-  return true;
+// A printer address may be a host name; a discovery target must be numeric,
+// so that a name never becomes a broadcast.
+bool AddressAllowed(const std::string& text, bool nameAllowed, std::string* error) {
+  const AddressForm form = ClassifyAddress(text);
+  if (form == AddressForm::kNumeric || (nameAllowed && form == AddressForm::kName)) return true;
+  return Fail(error, "'" + text + "' is not a numeric address (dotted-quad IPv4 or IPv6)" +
+                         (nameAllowed ? " nor a host name" : ""));
 }
 
 bool ParsePort(const std::string& text, int* port, std::string* error) {
@@ -120,6 +119,8 @@ bool CheckStatus(const Options& o, std::string* error) {
   if (o.operands.empty() && o.from.empty()) return Fail(error, "status: missing operand");
   if (o.prometheus && (o.json || o.raw))
     return Fail(error, "--prometheus takes neither --json nor --raw");
+  // One printer may be named; a fleet is read by numeric address only.
+  if (!IsFleetStatus(o)) return AddressAllowed(o.operands[0], true, error);
   netio::SocketAddress address;
   for (const std::string& operand : o.operands)
     if (!netio::ParseNumericAddress(operand.c_str(), AF_UNSPEC, netio::kSnmpPort, &address))
@@ -135,7 +136,6 @@ bool CheckDiscover(const Options& o, int scanFlags, std::string* error) {
     return Fail(error, "--v3 takes neither --scan-index nor --both");
   if (o.scan == Scan::kBoth && !o.target.empty())
     return Fail(error, "--both probes its own two targets and takes no --target");
-  if (!o.target.empty() && !NumericAddress(o.target, error)) return false;
   if (o.community.empty() || o.community.size() > kMaxDiscoveryCommunity)
     return Fail(error, "the community must have 1 to " + std::to_string(kMaxDiscoveryCommunity) +
                            " characters");
@@ -187,7 +187,10 @@ bool ParseArguments(int argc, char** argv, Options* options, std::string* error)
     if (arg == "--ipv6") o.scan = Scan::kIpv6, ++scanFlags;
     if (arg == "--scan-index") o.scan = Scan::kScanIndex, ++scanFlags;
     if (arg == "--both") o.scan = Scan::kBoth, ++scanFlags;
-    if (arg == "--target") o.target = argv[++i];
+    if (arg == "--target") {
+      o.target = argv[++i];
+      if (!AddressAllowed(o.target, false, error)) return false;
+    }
     if (arg == "--community") o.community = argv[++i];
     if (arg == "--from") o.from = argv[++i];
     if (arg == "--prometheus") o.prometheus = true;
@@ -207,7 +210,7 @@ bool ParseArguments(int argc, char** argv, Options* options, std::string* error)
     return Fail(error, o.command + ": unexpected operand '" + o.operands.back() + "'");
   if (o.command == "discover") return CheckDiscover(o, scanFlags, error);
   if (o.command == "status") return CheckStatus(o, error);
-  return NumericAddress(o.operands[0], error) &&
+  return AddressAllowed(o.operands[0], true, error) &&
          (o.command != "send" || ParsePort(o.operands[1], &o.port, error));
 }
 
@@ -216,7 +219,9 @@ std::string Usage(const std::string& command) {
   std::string text =
       "usage: netio [--verbose] COMMAND ...\n"
       "Talks to network printers: status and device information over SNMP,\n"
-      "agent discovery, and raw print jobs over TCP. Addresses are numeric.\n\n";
+      "agent discovery, and raw print jobs over TCP. ADDRESS is a dotted-quad\n"
+      "IPv4 or an IPv6 address, or a host name (resolved, IPv6 first); a --target\n"
+      "is numeric.\n\n";
   for (const Command& c : kCommands) text += std::string("  ") + c.usage;
   text +=
       "\n  --help      this text (or a command's: netio COMMAND --help)\n"

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "cli/Address.h"
 #include "cli/Commands.h"
 #include "cli/Interrupt.h"
 #include "netio/NetIO.h"
@@ -66,12 +67,16 @@ Outcome Copy(CNetIO& netio, const Input& input, const InterruptWatch& watch, uns
 }  // namespace
 
 int RunSend(const Options& options) {
-  const std::string& address = options.operands[0];
   const int port = options.port;
   const std::string path = options.operands.size() > 2 ? options.operands[2] : "";
   Input input(path);
   if (input.fd() < 0) {
     Complain("cannot open " + path + ": " + strerror(errno));
+    return kExitFailed;
+  }
+  std::string address, error;
+  if (!ResolveAddress(options.operands[0], &address, &error)) {
+    Complain(error);
     return kExitFailed;
   }
 

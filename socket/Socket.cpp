@@ -23,7 +23,8 @@ void CloseFd(int* fd) {
 CSocket::CSocket() : m_socket(-1), m_cancelWrite(-1), m_cancelRead(-1), m_maxFd(-1), m_cancelled(false) {}
 
 CSocket::~CSocket() {
-  if (Valid()) Cancel();
+  std::lock_guard<std::mutex> lock(m_channelLock);
+  if (Valid()) CancelLocked();
   CloseDescriptors();
 }
 
@@ -35,9 +36,10 @@ void CSocket::CloseDescriptors() {
 }
 
 int CSocket::Open(int domain, int type, int protocol) {
+  std::lock_guard<std::mutex> lock(m_channelLock);
   if (Valid()) {
     // A wait still running on another thread must see the cancel, not closed descriptors.
-    Cancel();
+    CancelLocked();
     CloseDescriptors();
   }
   int channel[2];
@@ -62,6 +64,7 @@ int CSocket::Open(int domain, int type, int protocol) {
 }
 
 int CSocket::Close() {
+  std::lock_guard<std::mutex> lock(m_channelLock);
   const bool readOpen = m_cancelRead != -1;
   CloseFd(&m_socket);
   CloseFd(&m_cancelWrite);
@@ -80,6 +83,11 @@ bool CSocket::Valid() {
 }
 
 int CSocket::Cancel() {
+  std::lock_guard<std::mutex> lock(m_channelLock);
+  return CancelLocked();
+}
+
+int CSocket::CancelLocked() {
   if (m_cancelled) return 0;
   if (send(m_cancelWrite, &kCancelMessage, 1, MSG_NOSIGNAL) != 1) return errno;
   m_cancelled = true;

@@ -4,6 +4,8 @@
 
 #include <sys/socket.h>
 
+#include <mutex>
+
 enum SOCKETSELECTMODE {
   SELECTMODE_CONNECT = 0,
   SELECTMODE_READ = 1,
@@ -35,6 +37,11 @@ class CSocket {
   bool m_cancelled;
 
  private:
+  // Cancel runs on another thread than Open and Close: without the lock it
+  // could write its byte into a descriptor just closed and handed out again.
+  std::mutex m_channelLock;
+
+  int CancelLocked();
   void CloseDescriptors();
   template <typename Io>
   int Transfer(Io io, SOCKETSELECTMODE waitMode, unsigned long length, unsigned long* transferred);

@@ -17,6 +17,8 @@ std::vector<std::string> mDNSType;
 
 namespace {
 
+bool lookupTimedOut = false;
+
 bool SchemeIs(const char* scheme, std::initializer_list<const char*> names) {
   return std::any_of(names.begin(), names.end(), [&](const char* n) { return strcasecmp(scheme, n) == 0; });
 }
@@ -63,7 +65,9 @@ void ResolveServicePath(const std::string& host) {
   // CUPS writes "Instance Name._printer._tcp.local."; the host arrives percent-decoded.
   std::string name = host.substr(0, host.find('.'));
   if (name.empty()) return;
-  for (const auto& ss : ResolvePrinterService(name)) Append(reinterpret_cast<const sockaddr*>(&ss));
+  const ServiceAddresses found = ResolvePrinterService(name);
+  lookupTimedOut = found.timedOut;
+  for (const auto& ss : found.addresses) Append(reinterpret_cast<const sockaddr*>(&ss));
 }
 
 }  // namespace
@@ -71,6 +75,7 @@ void ResolveServicePath(const std::string& host) {
 void getAddressFromURL(const char* url) {
   mDNSIP.clear();
   mDNSType.clear();
+  lookupTimedOut = false;
   char scheme[HTTP_MAX_URI], user[HTTP_MAX_URI], host[HTTP_MAX_URI], resource[HTTP_MAX_URI];
   int port = 0;
   if (!url || httpSeparateURI(HTTP_URI_CODING_ALL, url, scheme, sizeof scheme, user, sizeof user, host,
@@ -83,3 +88,5 @@ void getAddressFromURL(const char* url) {
     ResolveServicePath(host);
   }
 }
+
+bool AddressLookupTimedOut() { return lookupTimedOut; }

@@ -16,3 +16,8 @@ extern std::vector<std::string> mDNSType;
 // "mdns", "dnssd" name a DNS-SD printer service in "local"; any other scheme
 // yields no address.
 void getAddressFromURL(const char* url);
+
+// True when the last getAddressFromURL gave up on an Avahi daemon (or its
+// bus) that did not answer in time: the lists are empty for that, not for
+// want of an address.
+bool AddressLookupTimedOut();

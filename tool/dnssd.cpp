@@ -8,14 +8,23 @@
 #include <chrono>
 #include <cstring>
 
+#include "tool/bounded_child.h"
+
 namespace {
 
 constexpr char kServiceType[] = "_printer._tcp";
 constexpr char kDomain[] = "local";
+// The Avahi client connects over D-Bus synchronously, each call waiting up
+// to libdbus' 25 s for a bus that accepts and stays silent: the resolution
+// runs in a child, and this process waits a second for it to connect.
+constexpr std::chrono::milliseconds kConnectLimit(1000);
 constexpr std::chrono::milliseconds kWaitLimit(3000);
 constexpr size_t kEnoughAddresses = 2;
+constexpr char kConnected = 'C';
 
+// The child's side: each new address goes to the parent as it arrives.
 struct Resolution {
+  int fd;
   std::vector<sockaddr_storage> addresses;
   bool clientFailed = false;
 };
@@ -55,26 +64,28 @@ void OnResolved(AvahiServiceResolver*, AvahiIfIndex interface, AvahiProtocol, Av
     if (SameAddress(known, ss)) return;
   }
   r->addresses.push_back(ss);
+  BoundedChild::WriteAll(r->fd, &ss, sizeof ss);
 }
 
 void OnClientState(AvahiClient*, AvahiClientState state, void* userdata) {
   if (state == AVAHI_CLIENT_FAILURE) static_cast<Resolution*>(userdata)->clientFailed = true;
 }
 
-}  // namespace
-
-std::vector<sockaddr_storage> ResolvePrinterService(const std::string& name) {
-  Resolution r;
+// In the child: kConnected once the client is connected, then each address.
+void Resolve(const std::string& name, int fd) {
+  Resolution r{fd, {}};
   AvahiSimplePoll* poll = avahi_simple_poll_new();
-  if (!poll) return {};
+  if (!poll) return;
   // Without AVAHI_CLIENT_NO_FAIL a missing daemon fails here, not after the wait.
   int error = 0;
   AvahiClient* client =
       avahi_client_new(avahi_simple_poll_get(poll), AvahiClientFlags(0), OnClientState, &r, &error);
   if (!client) {
     avahi_simple_poll_free(poll);
-    return {};
+    return;
   }
+  const auto deadline = std::chrono::steady_clock::now() + kWaitLimit;
+  BoundedChild::WriteAll(fd, &kConnected, 1);
   // One resolver per family: an unspecified protocol yields a single address,
   // and A records travel only over IPv4 by default.
   AvahiServiceResolver* resolvers[2] = {};
@@ -87,7 +98,6 @@ std::vector<sockaddr_storage> ResolvePrinterService(const std::string& name) {
     started |= resolvers[i] != nullptr;
   }
 
-  const auto deadline = std::chrono::steady_clock::now() + kWaitLimit;
   while (started && !r.clientFailed && r.addresses.size() < kEnoughAddresses) {
     auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) break;
@@ -99,5 +109,27 @@ std::vector<sockaddr_storage> ResolvePrinterService(const std::string& name) {
   }
   avahi_client_free(client);
   avahi_simple_poll_free(poll);
-  return r.addresses;
+}
+
+}  // namespace
+
+ServiceAddresses ResolvePrinterService(const std::string& name) {
+  ServiceAddresses result;
+  BoundedChild child([&name](int fd) { Resolve(name, fd); });
+  char connected = 0;
+  switch (child.ReadFull(&connected, 1, BoundedChild::Clock::now() + kConnectLimit)) {
+    case BoundedChild::Read::kTimedOut:
+      result.timedOut = true;
+      return result;
+    case BoundedChild::Read::kEnd:
+      return result;
+    case BoundedChild::Read::kDone:
+      break;
+  }
+  const auto deadline = BoundedChild::Clock::now() + kWaitLimit;
+  sockaddr_storage ss;
+  while (result.addresses.size() < kEnoughAddresses &&
+         child.ReadFull(&ss, sizeof ss, deadline) == BoundedChild::Read::kDone)
+    result.addresses.push_back(ss);
+  return result;
 }

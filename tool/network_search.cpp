@@ -28,7 +28,7 @@ const Readers kReaders[] = {
 int RunNetworkSearch(const char* deviceUri, PRINTER_STATUS* status) {
   getAddressFromURL(deviceUri);
   const size_t count = mDNSIP.size();
-  if (count < 1) return 1;
+  if (count < 1) return AddressLookupTimedOut() ? -1 : 1;
   for (size_t i = 0; i < count; ++i) {
     for (const Readers& r : kReaders) {
       if (mDNSType[i] != r.tag) continue;

@@ -23,10 +23,26 @@ constexpr char kTail[] =
     "<key>prtMarkerPartNumber</key><string> </string>"
     "</dict></array></dict></plist>";
 
+// A catalogue text may hold "&" or "<": unescaped, the report would not parse.
+void WriteEscaped(FILE* out, const char* text) {
+  for (const char* p = text; *p; ++p) {
+    switch (*p) {
+      case '&': fputs("&amp;", out); break;
+      case '<': fputs("&lt;", out); break;
+      case '>': fputs("&gt;", out); break;
+      case '"': fputs("&quot;", out); break;
+      case '\'': fputs("&apos;", out); break;
+      default: fputc(*p, out);
+    }
+  }
+}
+
 }  // namespace
 
 bool WriteSupplyReport(FILE* out, const char* description, unsigned char blackLevel) {
-  fprintf(out, "%s<string>%s</string>", kHeader, description);
+  fprintf(out, "%s<string>", kHeader);
+  WriteEscaped(out, description);
+  fputs("</string>", out);
   fprintf(out, "%s<integer>%d</integer>", kLevelKey, blackLevel & 127);
   fprintf(out, "%s", kTail);
   return fflush(out) == 0 && !ferror(out);

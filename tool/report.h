@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
-// Writes the report for `blackLevel` (its top bit cleared) and flushes it.
+// Writes the report for `blackLevel` (its top bit cleared) and flushes it;
+// the description's & < > " ' are written as XML entities.
 // False when it could not be written whole.
 bool WriteSupplyReport(FILE* out, const char* description, unsigned char blackLevel);

@@ -19,10 +19,13 @@
 #include <thread>
 #include <vector>
 
+#include "cli/Interrupt.h"
 #include "cli/Json.h"
+#include "env/Lab.h"
 #include "env/Snmpd.h"
 #include "env/TestEnv.h"
 #include "netio/SnmpV3.h"
+#include "socket/Socket.h"
 
 namespace {
 
@@ -30,6 +33,11 @@ using std::chrono::milliseconds;
 using std::chrono::seconds;
 
 const char kFwOid[] = "1.3.6.1.4.1.40719.886.300.369.8531.1.2.1.0";
+// A firmware text that would clear the screen and forge a line on a
+// terminal: ESC, CR, LF, a backslash and a C1 CSI.
+const std::string kHostileFw = "FW 2.10.3\x1b[2J\r\nname: forged\\\xc2\x9b" "1m";
+const char kHostileFwText[] = "FW 2.10.3\\x1b[2J\\r\\nname: forged\\\\\\xc2\\x9b1m";
+const char kHostileFwRepr[] = "'FW 2.10.3\\x1b[2J\\r\\nname: forged\\\\\\x9b1m'";
 const char kPrinterObjectId[] = "1.3.6.1.4.1.40719.886.1";
 
 std::string Netio() { return std::string(USBINK_BIN_DIR) + "/netio"; }
@@ -85,7 +93,12 @@ TEST_F(NetioUsage, BadArgumentsGiveAUsageError) {
       {"status", "127.0.0.1", "--parallel", "0"},
       {"status", "127.0.0.1", "--prometheus", "--json"},
       {"status", "--from"},
-      {"status", "printer.local"},
+      // IPv4 numbers the resolver would read another way: never resolved.
+      {"status", "127.1"},
+      {"info", "010.0.0.1"},
+      {"send", "0x7f.1", "9100"},
+      {"status", "fe80::1%no-such-if"},
+      {"status", ""},
       {"status", "127.0.0.1", "--v3"},
       {"info", "127.0.0.1", "--raw"},
       {"info", "::1", "--bogus"},
@@ -104,6 +117,8 @@ TEST_F(NetioUsage, BadArgumentsGiveAUsageError) {
       {"discover", "--sysobjectid", "1.3.6.1", "--v3", "--scan-index"},
       {"discover", "--sysobjectid", "1.3.6.1", "--both", "--target", "127.0.0.1"},
       {"discover", "--sysobjectid", "1.3.6.1", "--target", "localhost"},
+      {"discover", "--sysobjectid", "1.3.6.1", "--target", ""},
+      {"discover", "--sysobjectid", "1.3.6.1", "--target", "127.1"},
       {"discover", "--sysobjectid", "1.3.6.1", "--community", ""},
       {"discover", "--sysobjectid", "1.3.6.1", "extra"},
   };
@@ -166,7 +181,8 @@ class NetioAgainstPrinters : public testing::Test {
     config.deviceId = testenv::DeviceIdWithLevel(0xAA);  // bit 7 is not part of the level
     config.sysObjectID = kPrinterObjectId;
     config.sysName = "ink-jet-7";
-    config.extraLines = {std::string("override ") + kFwOid + " octet_str \"FW 2.10.3\""};
+    config.extraLines = {std::string("override ") + kFwOid + " octet_str 0x" +
+                         Hex({kHostileFw.begin(), kHostileFw.end()})};
     agent_ = std::make_unique<testenv::Snmpd>(config);
     std::string why;
     ASSERT_TRUE(agent_->Start(&why)) << why;
@@ -197,34 +213,52 @@ TEST_F(NetioAgainstPrinters, StatusFallsBackToSnmpV3AndSaysWhenNothingAnswers) {
   ASSERT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(Json(r.out, "d['protocol'], d['black_level'], 'raw' in d"), "SNMPv3 42 False");
 
-  r = RunNetio({"status", "127.0.0.2"});
-  EXPECT_EQ(r.exitCode, 1);
-  EXPECT_EQ(r.out, "");
-  EXPECT_EQ(r.err, "netio: no status record from 127.0.0.2\n");
+}
+
+// Failures say why on standard error and, with --json, as one object.
+TEST_F(NetioAgainstPrinters, FailuresPrintOneJsonObject) {
+  ASSERT_NO_FATAL_FAILURE(StartPrinter(true));
+  const struct {
+    std::vector<std::string> args;
+    std::string error;
+  } rows[] = {
+      {{"status", "127.0.0.2"}, "no status record from 127.0.0.2"},
+      {{"info", "127.0.0.2", "--v3"}, "no answer from 127.0.0.2 over SNMPv3"},
+  };
+  for (const auto& row : rows) {
+    auto r = RunNetio(row.args);
+    EXPECT_EQ(r.exitCode, 1) << row.error;
+    EXPECT_EQ(r.out, "") << row.error;
+    EXPECT_EQ(r.err, "netio: " + row.error + "\n");
+    auto args = row.args;
+    args.push_back("--json");
+    r = RunNetio(args);
+    EXPECT_EQ(r.exitCode, 1) << row.error;
+    EXPECT_EQ(Json(r.out, "d['address'], d['error']"), "127.0.0.2 " + row.error);
+  }
 }
 
 TEST_F(NetioAgainstPrinters, InfoOverSnmpV1AndV3) {
   ASSERT_NO_FATAL_FAILURE(StartPrinter(true));
   // The MCU object is not served: the agent's error answer is an empty value.
+  // Text output shows the firmware's control characters escaped; JSON carries them as they came.
   auto r = RunNetio({"info", "127.0.0.1"});
   EXPECT_EQ(r.exitCode, 0) << r.err;
-  EXPECT_EQ(r.out, "name: ink-jet-7\nfirmware: FW 2.10.3\nMCU firmware: \n");
+  EXPECT_EQ(r.out,
+            std::string("name: ink-jet-7\nfirmware: ") + kHostileFwText + "\nMCU firmware: \n");
 
   r = RunNetio({"info", "::1", "--json"});
   ASSERT_EQ(r.exitCode, 0) << r.err;
-  EXPECT_EQ(Json(r.out, "d['protocol'], d['name'], d['firmware'], repr(d['mcu_firmware'])"),
-            "SNMPv1 ink-jet-7 FW 2.10.3 ''");
+  EXPECT_EQ(Json(r.out, "d['protocol'], d['name'], repr(d['firmware']), repr(d['mcu_firmware'])"),
+            std::string("SNMPv1 ink-jet-7 ") + kHostileFwRepr + " ''");
 
   // SNMPv3 writes only what arrived with a text: the missing object is null.
   r = RunNetio({"info", "127.0.0.1", "--v3", "--json"});
   ASSERT_EQ(r.exitCode, 0) << r.err;
-  EXPECT_EQ(Json(r.out, "d['protocol'], d['name'], d['firmware'], d['mcu_firmware']"),
-            "SNMPv3 ink-jet-7 FW 2.10.3 None");
-
-  r = RunNetio({"info", "127.0.0.2", "--v3"});
-  EXPECT_EQ(r.exitCode, 1);
-  EXPECT_EQ(r.out, "");
-  EXPECT_EQ(r.err, "netio: no answer from 127.0.0.2 over SNMPv3\n");
+  EXPECT_EQ(Json(r.out, "d['protocol'], d['name'], repr(d['firmware']), d['mcu_firmware']"),
+            std::string("SNMPv3 ink-jet-7 ") + kHostileFwRepr + " None");
+  r = RunNetio({"info", "127.0.0.1", "--v3"});
+  EXPECT_EQ(r.out, std::string("name: ink-jet-7\nfirmware: ") + kHostileFwText + "\n");
 }
 
 TEST_F(NetioAgainstPrinters, DiscoverListsEachAgentOnce) {
@@ -408,6 +442,60 @@ TEST_F(NetioSend, InterruptEndsItCleanly) {
     unlink((dir_ / "send.log").c_str());
   }
   close(writer);
+}
+
+// Host names go to the system resolver (a private hosts file here), IPv6 first.
+TEST_F(NetioAgainstPrinters, HostNamesAreResolved) {
+  ASSERT_NO_FATAL_FAILURE(StartPrinter(true));
+  testenv::TempDir hosts;
+  std::string why;
+  REQUIRE_ENV(testenv::UsePrivateHosts(
+                  hosts, "127.0.0.1 v4.test\n127.0.0.1 dual.test\n::1 dual.test\n", &why),
+              why);
+  const struct {
+    std::vector<std::string> args;
+    int exitCode;
+    std::string out;
+    std::string err;
+  } rows[] = {
+      {{"status", "v4.test"}, 0, "black: 42%\n", "netio: v4.test: asking 127.0.0.1\n"},
+      {{"status", "dual.test", "--json"},
+       0,
+       "{\"address\": \"::1\", \"protocol\": \"SNMPv1\", \"black_level\": 42}\n",
+       "netio: dual.test: asking ::1\n"},
+      {{"info", "nothing.invalid", "--json"},
+       1,
+       "{\"address\": \"nothing.invalid\", \"error\": \"cannot resolve nothing.invalid\"}\n",
+       "netio: cannot resolve nothing.invalid\n"},
+  };
+  for (const auto& row : rows) {
+    const auto r = RunNetio(row.args);
+    EXPECT_EQ(r.exitCode, row.exitCode) << row.args[1];
+    EXPECT_EQ(r.out, row.out) << row.args[1];
+    EXPECT_EQ(r.err, row.err) << row.args[1];
+  }
+  Sink printer("127.0.0.1", true);
+  const auto r = RunNetio({"send", "v4.test", printer.port()}, "job");
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.err, "netio: v4.test: asking 127.0.0.1\n");
+  EXPECT_EQ(printer.Received(), "job");
+}
+
+// The watch blocks SIGINT and SIGTERM for a transfer, not for the rest of the process.
+TEST(NetioInterrupt, WatchGivesTheSignalMaskBack) {
+  sigset_t before, during, after;
+  pthread_sigmask(SIG_SETMASK, nullptr, &before);
+  {
+    CSocket socket;
+    cli::InterruptWatch watch(socket);
+    pthread_sigmask(SIG_SETMASK, nullptr, &during);
+  }
+  pthread_sigmask(SIG_SETMASK, nullptr, &after);
+  for (int signal : {SIGINT, SIGTERM, SIGUSR1}) {
+    EXPECT_FALSE(sigismember(&before, signal)) << signal;
+    EXPECT_TRUE(sigismember(&during, signal)) << signal;
+    EXPECT_FALSE(sigismember(&after, signal)) << signal;
+  }
 }
 
 }  // namespace

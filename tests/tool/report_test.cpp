@@ -37,6 +37,21 @@ TEST(Report, LevelIsTheLowSevenBits) {
   }
 }
 
+TEST(Report, DescriptionIsEscaped) {
+  const struct {
+    const char* description;
+    const char* written;
+  } cases[] = {
+      {"Noir & <blanc>", "Noir &amp; &lt;blanc&gt;"},
+      {"\"Ink\" 'n' toner", "&quot;Ink&quot; &apos;n&apos; toner"},
+      {"&amp;", "&amp;amp;"},
+  };
+  for (const auto& c : cases) {
+    const std::string want = std::string("<string>") + c.written + "</string>";
+    EXPECT_NE(std::string::npos, Report(c.description, 0).find(want)) << c.description;
+  }
+}
+
 TEST(Report, ParsesAsPropertyList) {
   std::string python = testenv::FindProgram("python3");
   REQUIRE_ENV(!python.empty(), "python3 is not installed");
@@ -45,11 +60,11 @@ TEST(Report, ParsesAsPropertyList) {
       "d = plistlib.loads(sys.stdin.buffer.read())\n"
       "print(json.dumps(d, sort_keys=True, ensure_ascii=False))\n";
   auto r = testenv::Run({python, "-c", script}, {}, std::chrono::seconds(30),
-                        Report("Cartouche d’impression noire", 0xE4));
+                        Report("Cartouche d’impression <noire> & \"bleue\"", 0xE4));
   ASSERT_EQ(0, r.exitCode) << r.err;
   EXPECT_EQ(
       R"({"prtMarkerSuppliesTable": [{"prtMarkerPartNumber": " ", "prtMarkerSRGBRepresentation": [0, 0, 0], )"
-      R"("prtMarkerSuppliesClass": 3, "prtMarkerSuppliesDescription": "Cartouche d’impression noire", )"
+      R"("prtMarkerSuppliesClass": 3, "prtMarkerSuppliesDescription": "Cartouche d’impression <noire> & \"bleue\"", )"
       R"("prtMarkerSuppliesLevel": 100, "prtMarkerSuppliesMaxCapacity": 100, "prtMarkerSuppliesSupplyUnit": 19, )"
       R"("prtMarkerSuppliesType": 3}]})"
       "\n",

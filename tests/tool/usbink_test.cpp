@@ -6,11 +6,13 @@
 
 #include <cerrno>
 #include <filesystem>
+#include <future>
 #include <string>
 #include <vector>
 
 #include "PrinterScript.h"
 #include "env/Cupsd.h"
+#include "env/StallPeer.h"
 #include "env/TestEnv.h"
 
 namespace {
@@ -203,6 +205,45 @@ TEST_F(Usbink, NetworkUriWithoutAddressEndsWithOne) {
     EXPECT_EQ(1, r.exitCode) << queue;
     EXPECT_EQ("", r.out) << queue;
     EXPECT_FALSE(printer.ran()) << queue;
+  }
+}
+
+// Peers that accept and then hold the tool: the print server within 10 s,
+// the system bus of a DNS-SD queue within 1 s on top of the 3 s wait. The
+// runs go side by side, so the bounds overlap instead of adding up.
+TEST_F(Usbink, HangingPeersEndWith255) {
+  using testenv::StallPeer;
+  std::string why;
+  REQUIRE_ENV(testenv::IsolateNetwork(&why), why);
+  AddQueue("Service", "dnssd://Acme%20Laser._printer._tcp.local./");
+  testenv::TempDir dir;
+  StallPeer stalled(StallPeer::Mode::kSilent), trickling(StallPeer::Mode::kTrickle),
+      bus(StallPeer::Mode::kSilent, dir / "bus");
+  for (StallPeer* peer : {&stalled, &trickling, &bus}) ASSERT_TRUE(peer->Start(&why)) << why;
+  const auto server = [](const StallPeer& p) {
+    return "CUPS_SERVER=127.0.0.1:" + std::to_string(p.port());
+  };
+  const struct {
+    const char* what;
+    const StallPeer& peer;
+    std::vector<std::string> env;
+  } rows[] = {
+      {"stalled print server", stalled, {server(stalled)}},
+      {"trickling print server", trickling, {server(trickling)}},
+      {"silent bus", bus, {cupsd_.ServerEnv(), "DBUS_SYSTEM_BUS_ADDRESS=unix:path=" + (dir / "bus")}},
+  };
+  std::vector<std::future<RunResult>> runs;
+  for (const auto& row : rows) {
+    runs.push_back(std::async(std::launch::async, [&row] {
+      return testenv::Run({kTool, "Service"}, row.env, 20s);
+    }));
+  }
+  for (size_t i = 0; i < runs.size(); ++i) {
+    const RunResult r = runs[i].get();
+    EXPECT_FALSE(r.timedOut) << rows[i].what;
+    EXPECT_EQ(255, r.exitCode) << rows[i].what;
+    EXPECT_EQ("", r.out) << rows[i].what;
+    EXPECT_GE(rows[i].peer.accepted(), 1) << rows[i].what;
   }
 }
 
