@@ -212,14 +212,15 @@ int CNetIO::BuildSnmpV3RequestPacket(const unsigned char* engineID, int engineID
   int msgDataLen = scopedLen;
   unsigned char enciphered[kSnmpV3WorkSize];
   unsigned char salt[kUsmSaltLen];
+  if (scopedLen < 0) return 0;
   if (privPassword) {
+    // Checked before the key and the salt: a refused request must not use up a salt.
+    const int padded = (scopedLen + 7) & ~7;
+    if (padded > kSnmpV3WorkSize) return 0;
     if (!Password_to_Key_md5(privPassword, static_cast<unsigned>(strlen(privPassword)), engineID,
                              static_cast<unsigned>(engineIDLen), privKeyOut))
       return 0;
     FormSalt(engineBoots, salt);
-    if (scopedLen < 0) return 0;
-    const int padded = (scopedLen + 7) & ~7;
-    if (padded > kSnmpV3WorkSize) return 0;
     unsigned char iv[kUsmSaltLen];
     PrivacyIV(privKeyOut, salt, iv);
     if (DesEncryption(privKeyOut, iv, scoped, static_cast<unsigned>(scopedLen), scoped,
@@ -229,8 +230,6 @@ int CNetIO::BuildSnmpV3RequestPacket(const unsigned char* engineID, int engineID
     if (!PutOctets(w, 0x04, scoped, static_cast<size_t>(padded))) return 0;
     msgData = w.front();
     msgDataLen = static_cast<int>(w.size());
-  } else if (scopedLen < 0) {
-    return 0;
   }
 
   unsigned char security[kSnmpV3WorkSize], global[kSnmpV3WorkSize];
