@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "netio/refusal.h"
+
 namespace netio {
 
 class BerReader {
@@ -20,14 +22,15 @@ class BerReader {
   bool empty() const { return p_ >= end_; }
 
   bool Byte(uint8_t* out) {
-    if (empty()) return false;
+    if (empty()) return Refuse(Refusal::kTruncated);
     *out = *p_++;
     return true;
   }
 
   // The next octet equals `tag`; consumed only then.
   bool Tag(uint8_t tag) {
-    if (empty() || *p_ != tag) return false;
+    if (empty()) return Refuse(Refusal::kTruncated);
+    if (*p_ != tag) return Refuse(Refusal::kTag);
     ++p_;
     return true;
   }
@@ -43,7 +46,8 @@ class BerReader {
       return true;
     }
     const size_t k = first & 0x7F;
-    if (k > 4 || k > remaining()) return false;
+    if (k > 4) return Refuse(Refusal::kLength);
+    if (k > remaining()) return Refuse(Refusal::kTruncated);
     uint32_t value = 0;
     for (size_t i = 0; i < k; ++i) value = (value << 8) | *p_++;
     *out = value;
@@ -52,7 +56,7 @@ class BerReader {
 
   // `n` octets of contents, handed out as a reader of their own.
   bool Take(size_t n, BerReader* contents) {
-    if (n > remaining()) return false;
+    if (n > remaining()) return Refuse(Refusal::kLength);
     *contents = BerReader(p_, n);
     p_ += n;
     return true;

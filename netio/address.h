@@ -4,13 +4,21 @@
 // would reach another host than the one the user wrote, so they are refused.
 #pragma once
 
-#include <cstdint>
+#include <netinet/in.h>
+#include <sys/socket.h>
 
-#include "netio/udp.h"
+#include <cstdint>
 
 namespace netio {
 
 constexpr uint16_t kSnmpPort = 161;
+
+union SocketAddress {
+  sockaddr sa;
+  sockaddr_in v4;
+  sockaddr_in6 v6;
+  sockaddr_storage any;
+};
 
 // `text` of `family` (AF_INET, AF_INET6, or AF_UNSPEC for either) at `port`
 // into `out`. An IPv6 zone is decimal or an interface name known here; its

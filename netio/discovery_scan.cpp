@@ -4,7 +4,7 @@
 
 #include "netio/NetIO.h"
 #include "netio/diagnostics.h"
-#include "netio/discovery_io.h"
+#include "netio/exchange_discovery.h"
 
 using netio::Diagnose;
 using netio::ReceiveLoop;
@@ -20,7 +20,6 @@ const size_t kReceiveSize = 256;
 const uint32_t kLastScanIndex = 65535;
 // The probe's indexes end one short of the scan's.
 const uint32_t kProbeBound = 65535;
-const uint16_t kSnmpPort = 161;
 
 struct ListDeleter {
   void operator()(ifs_info* list) const { free_ifs_info(list); }
@@ -35,7 +34,7 @@ const char* NameOf(const InterfaceList& list, int index) {
 SocketAddress AllNodes(uint32_t scope) {
   SocketAddress to{};
   to.v6.sin6_family = AF_INET6;
-  to.v6.sin6_port = FLIPWORD(kSnmpPort);
+  to.v6.sin6_port = htons(netio::kSnmpPort);
   inet_pton(AF_INET6, "ff02::1", &to.v6.sin6_addr);
   to.v6.sin6_scope_id = scope;
   return to;
@@ -49,9 +48,10 @@ bool CNetIO::FindSnmpAgentV6(char const* community, char const* target, char con
   const int length = netio::PrepareDiscovery(community, oid, request, sizeof request);
   if (length < 0) return false;
   SocketAddress to{};
-  if (!netio::ResolveTarget(target, AF_INET6, &to)) return true;
+  if (!netio::DiscoveryTarget(target, AF_INET6, &to)) return true;
   Diagnose("ipv6=%s%s\n", target, "%en0");
   const InterfaceList interfaces(get_ifs_info(0, 0));
+  netio::Scan scan(callback, context);
 
   int received = 0;
   for (uint32_t index = 0; index <= kLastScanIndex; ++index) {
@@ -61,7 +61,8 @@ bool CNetIO::FindSnmpAgentV6(char const* community, char const* target, char con
       ReportErrno("socket failed");
       return false;
     }
-    netio::SetDiscoveryOptions(sock.fd(), broadcast);
+    netio::SetBroadcast(sock.fd(), broadcast);
+    const netio::Deadline deadline(netio::kScanBudget);
     SocketAddress dest = to;
     dest.v6.sin6_scope_id = index;
     if (scope_id > 0) {
@@ -75,7 +76,7 @@ bool CNetIO::FindSnmpAgentV6(char const* community, char const* target, char con
       sock.Close();
       Diagnose(" index = %d", static_cast<int>(index));
     } else {
-      ReceiveLoop loop(sock.fd(), netio::kDiscoveryReceive);
+      ReceiveLoop loop(sock.fd(), deadline, netio::kDiscoverySilence);
       unsigned char datagram[kReceiveSize];
       SocketAddress from{};
       for (;;) {
@@ -86,7 +87,9 @@ bool CNetIO::FindSnmpAgentV6(char const* community, char const* target, char con
         netio::RememberScope(source, NameOf(interfaces, source));
         Diagnose("[find] scope id=%d", scope_id);
         if (parseForOID(datagram, static_cast<int>(n), nullptr, 0)) {
-          ReportAgent(from, callback, context, "szAddr=");
+          ReportAgent(from, scan, "szAddr=");
+        } else {
+          netio::ReportRefusal(from);
         }
         received = static_cast<int>(n);
       }
@@ -105,13 +108,14 @@ bool CNetIO::FindSnmpAgent3Times(char const* community, char const* oid,
   const int length = netio::PrepareDiscovery(community, oid, request, sizeof request);
   if (length < 0) return false;
   const size_t size = static_cast<size_t>(length);
+  netio::Scan scan(callback, context);
 
   UdpSocket v4(AF_INET);
   if (v4.open()) {
-    netio::SetDiscoveryOptions(v4.fd(), true);
+    netio::SetBroadcast(v4.fd(), true);
     SocketAddress broadcast{};
     broadcast.v4.sin_family = AF_INET;
-    broadcast.v4.sin_port = FLIPWORD(kSnmpPort);
+    broadcast.v4.sin_port = htons(netio::kSnmpPort);
     broadcast.v4.sin_addr.s_addr = INADDR_BROADCAST;
     if (netio::SendThreeTimes(v4.fd(), request, size, broadcast) <= 0) v4.Close();
   }
@@ -126,7 +130,7 @@ bool CNetIO::FindSnmpAgent3Times(char const* community, char const* oid,
       ReportErrno("socket failed");
       break;
     }
-    netio::SetDiscoveryOptions(probe.fd(), true);
+    netio::SetBroadcast(probe.fd(), true);
     const SocketAddress to = AllNodes(scope_id > 0 ? static_cast<uint32_t>(scope_id) : i);
     if (index != -1) {
       netio::SendThreeTimes(probe.fd(), request, size, to);
@@ -137,7 +141,7 @@ bool CNetIO::FindSnmpAgent3Times(char const* community, char const* oid,
       ReportErrno("sendto failed");
       probe.Close();
     } else {
-      ReceiveLoop once(probe.fd(), netio::kDiscoveryReceive);
+      ReceiveLoop once(probe.fd(), netio::Deadline(netio::kScanBudget), netio::kDiscoverySilence);
       firstLength = once.Next(first, sizeof first, &firstFrom);
       if (firstLength > 0) {
         index = static_cast<int>(i);
@@ -154,7 +158,7 @@ bool CNetIO::FindSnmpAgent3Times(char const* community, char const* oid,
   }
 
   if (v4.open()) {
-    netio::ReportMatches(*this, v4.fd(), callback, context);
+    netio::ReportMatches(*this, v4.fd(), netio::Deadline(netio::kScanBudget), scan);
     v4.Close();
   }
 
@@ -162,10 +166,14 @@ bool CNetIO::FindSnmpAgent3Times(char const* community, char const* oid,
     const InterfaceList interfaces(get_ifs_info(0, 0));
     const auto examine = [&](const unsigned char* datagram, ssize_t n, const SocketAddress& from) {
       netio::RememberScope(index, NameOf(interfaces, index));
-      if (parseForOID(datagram, static_cast<int>(n), nullptr, 0)) ReportAgent(from, callback, context);
+      if (parseForOID(datagram, static_cast<int>(n), nullptr, 0)) {
+        ReportAgent(from, scan);
+      } else {
+        netio::ReportRefusal(from);
+      }
     };
     if (firstLength > 0) examine(first, firstLength, firstFrom);
-    ReceiveLoop loop(v6.fd(), netio::kDiscoveryReceive);
+    ReceiveLoop loop(v6.fd(), netio::Deadline(netio::kScanBudget), netio::kDiscoverySilence);
     unsigned char datagram[kReceiveSize];
     SocketAddress from{};
     for (ssize_t n; (n = loop.Next(datagram, sizeof datagram, &from)) > 0;) examine(datagram, n, from);

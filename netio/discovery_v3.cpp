@@ -6,7 +6,8 @@
 
 #include "netio/NetIO.h"
 #include "netio/diagnostics.h"
-#include "netio/discovery_io.h"
+#include "netio/exchange_discovery.h"
+#include "netio/oids.h"
 #include "netio/snmpv3_exchange.h"
 
 using netio::Diagnose;
@@ -33,11 +34,9 @@ char _pvtMcuVerValue[kCaptureSize];
 
 namespace {
 
-const char kSysObjectIdText[] = "1.3.6.1.2.1.1.2.0";
-const char kSysNameText[] = "1.3.6.1.2.1.1.5.0";
-// Asked for with the others, as printers expect; discovery does not read it.
-const char kDeviceIdText[] = "1.3.6.1.4.1.40719.886.300.369.8531.1.1.0";
-const char* const kRequestedOids[] = {kSysObjectIdText, kSysNameText, kDeviceIdText};
+// The device ID is asked for with the others, as printers expect; discovery does not read it.
+const char* const kRequestedOids[] = {netio::kSysObjectIdOid.text, netio::kSysNameOid.text,
+                                      netio::kDeviceIdOid.text};
 const int kRequestedCount = 3;
 
 bool SameName(const unsigned char* oid, int oidLength, const unsigned char* stored,
@@ -55,15 +54,14 @@ void CaptureText(char* buffer, const unsigned char* value, int valueLength) {
 // The engine-ID discovery request, with the names the answers are captured by set.
 int StartDiscovery(unsigned char* request) {
   const int length = netio::BuildEngineDiscovery(request);
-  EncodeCaptureOid(kSysObjectIdText, _sysObjIdOid, &_sysObjIdOidLen);
-  EncodeCaptureOid(kSysNameText, _sysNameOid, &_sysNameOidLen);
+  EncodeCaptureOid(netio::kSysObjectIdOid.text, _sysObjIdOid, &_sysObjIdOidLen);
+  EncodeCaptureOid(netio::kSysNameOid.text, _sysNameOid, &_sysNameOidLen);
   return length;
 }
 
 struct Search {
   CNetIO& netio;
-  SearchAgentCallback callback;
-  void* context;
+  netio::Scan& scan;
 };
 
 // One authenticated answer: true when it carries, itself, a sysObjectID of
@@ -73,22 +71,23 @@ bool TargetAnswer(const Search& search, unsigned char* answer, ssize_t length, u
                   _SNMP_PARAM_V3* params, bool* parsed) {
   _sysObjIdLen = 0;
   *parsed = netio::AcceptedAnswer(answer, length, msgId, params, searchAgentProCallbackEx2);
-  return *parsed && search.netio.MatchesTargetOid(_sysObjIdValue, _sysObjIdLen);
+  return *parsed && (search.netio.MatchesTargetOid(_sysObjIdValue, _sysObjIdLen) ||
+                     netio::Refuse(netio::Refusal::kValue));
 }
 
 // The second step for one responder: the authenticated request from a new
-// socket on the same local address, then its answers until a second of silence.
+// socket on the same local address, then the responder's answers until a
+// second of silence or the interface's deadline.
 void AskResponder(const Search& search, const SocketAddress& local, const SocketAddress& agent,
-                  _SNMP_PARAM_V3* params) {
+                  _SNMP_PARAM_V3* params, const netio::Deadline& deadline) {
   const bool v6 = local.sa.sa_family == AF_INET6;
   UdpSocket sock(local.sa.sa_family);
   if (!sock.open()) return;
-  if (!v6) netio::SetDiscoveryOptions(sock.fd(), false);
+  netio::SetBroadcast(sock.fd(), false);
   if (bind(sock.fd(), &local.sa, netio::AddressLength(local)) != 0) {
     if (!v6) ReportErrno("nSendSock2 [ipv4 BC] ERROR on binding");
     return;
   }
-  if (v6) netio::SetDiscoveryOptions(sock.fd(), false);
 
   unsigned char request[kSnmpV3WorkSize];
   uint16_t msgId;
@@ -97,7 +96,7 @@ void AskResponder(const Search& search, const SocketAddress& local, const Socket
   if (v6) Diagnose("snmpv3RequestPacketLen = %d", length);
   if (!netio::SendRequest(sock.fd(), request, length, agent)) return;
 
-  ReceiveLoop loop(sock.fd(), netio::kDiscoveryReceive);
+  ReceiveLoop loop(sock.fd(), deadline, netio::kDiscoverySilence, &agent);
   unsigned char answer[kSnmpV3WorkSize];
   SocketAddress from = agent;
   char text[INET6_ADDRSTRLEN];
@@ -118,8 +117,10 @@ void AskResponder(const Search& search, const SocketAddress& local, const Socket
     const bool accepted = TargetAnswer(search, answer, n, msgId, params, &parsed);
     if (!v6) Diagnose(parsed ? "parseSnmpV3Response end1" : "parseSnmpV3Response end");
     if (accepted) {
-      netio::ReportAgent(from, search.callback, search.context,
+      netio::ReportAgent(from, search.scan,
                          v6 ? "FindSnmpV3AgentV6_ szAddr=" : "FindSnmpV3Agent szAddr=");
+    } else {
+      netio::ReportRefusal(from);
     }
   }
 }
@@ -168,7 +169,7 @@ bool CNetIO::MatchesTargetOid(const unsigned char* value, int length) const {
 bool CNetIO::FindSnmpV3Agent(char const* unused, char const* target, char const* unusedOid,
                              SearchAgentCallback callback, void* context, bool broadcast) {
   SocketAddress to{};
-  if (!netio::ResolveTarget(target, AF_UNSPEC, &to)) return true;
+  if (!netio::DiscoveryTarget(target, AF_UNSPEC, &to)) return true;
   if (to.sa.sa_family == AF_INET6) {
     return FindSnmpV3AgentV6_(unused, target, unusedOid, callback, context, broadcast);
   }
@@ -180,11 +181,13 @@ bool CNetIO::FindSnmpV3Agent(char const* unused, char const* target, char const*
     ReportErrno("[ipv4 BC] getifaddrs Error! errno");
     return true;
   }
-  const Search search{*this, callback, context};
+  netio::Scan scan(callback, context);
+  const Search search{*this, scan};
   for (const ifaddrs* entry = interfaces.first(); entry; entry = entry->ifa_next) {
     SocketAddress local{};
     UdpSocket sock;
     if (!netio::OpenOnInterfaceV4(entry, broadcast, &sock, &local)) continue;
+    const netio::Deadline deadline(netio::kScanBudget);
     Diagnose("ipv4=%s\n", target);
     // A request that could not be built is never sent as an empty datagram.
     const ssize_t sent =
@@ -194,7 +197,7 @@ bool CNetIO::FindSnmpV3Agent(char const* unused, char const* target, char const*
     usleep(30);
     if (sent <= 0) continue;
 
-    ReceiveLoop loop(sock.fd(), netio::kDiscoveryReceive);
+    ReceiveLoop loop(sock.fd(), deadline, netio::kDiscoverySilence);
     unsigned char datagram[kSnmpV3WorkSize];
     SocketAddress from{};
     char text[INET_ADDRSTRLEN];
@@ -202,7 +205,11 @@ bool CNetIO::FindSnmpV3Agent(char const* unused, char const* target, char const*
       Diagnose("recvfrom nRecv = %d, szAddr=%s\n", static_cast<int>(n),
                netio::AddressText(from, text, sizeof text));
       _SNMP_PARAM_V3 params;
-      if (netio::AcceptedReport(datagram, n, &params)) AskResponder(search, local, from, &params);
+      if (netio::AcceptedReport(datagram, n, &params)) {
+        AskResponder(search, local, from, &params, deadline);
+      } else {
+        netio::ReportRefusal(from);
+      }
     }
   }
   return true;
@@ -213,14 +220,15 @@ bool CNetIO::FindSnmpV3AgentV6_(char const*, char const* target, char const*,
   unsigned char request[kSnmpV3WorkSize];
   const int length = StartDiscovery(request);
   SocketAddress to{};
-  if (!netio::ResolveTarget(target, AF_INET6, &to)) return true;
+  if (!netio::DiscoveryTarget(target, AF_INET6, &to)) return true;
 
   InterfaceAddresses interfaces;
   if (!interfaces.Load()) {
     ReportErrno("[ipv6 BC] getifaddrs Error! errno");
     return true;
   }
-  const Search search{*this, callback, context};
+  netio::Scan scan(callback, context);
+  const Search search{*this, scan};
   for (const ifaddrs* entry = interfaces.first(); entry; entry = entry->ifa_next) {
     SocketAddress local{};
     if (!netio::InterfaceAddress(entry, AF_INET6, &local)) continue;
@@ -237,14 +245,15 @@ bool CNetIO::FindSnmpV3AgentV6_(char const*, char const* target, char const*,
     Diagnose("tmpip=%s%s\n", target, "%en0");
     SocketAddress dest = to;
     dest.v6.sin6_scope_id = local.v6.sin6_scope_id;
-    netio::SetDiscoveryOptions(sock.fd(), broadcast);
+    netio::SetBroadcast(sock.fd(), broadcast);
+    const netio::Deadline deadline(netio::kScanBudget);
     if (length <= 0 ||
         sendto(sock.fd(), request, static_cast<size_t>(length), 0, &dest.sa, sizeof dest.v6) <= 0) {
       ReportErrno("[ipv6 BC] snedto failed");
       continue;
     }
 
-    ReceiveLoop loop(sock.fd(), netio::kDiscoveryReceive);
+    ReceiveLoop loop(sock.fd(), deadline, netio::kDiscoverySilence);
     unsigned char datagram[kSnmpV3WorkSize];
     SocketAddress from = dest;
     char text[INET6_ADDRSTRLEN];
@@ -255,7 +264,11 @@ bool CNetIO::FindSnmpV3AgentV6_(char const*, char const* target, char const*,
       if (n <= 0) break;
       netio::RememberScope(static_cast<int>(from.v6.sin6_scope_id), entry->ifa_name);
       _SNMP_PARAM_V3 params;
-      if (netio::AcceptedReport(datagram, n, &params)) AskResponder(search, local, from, &params);
+      if (netio::AcceptedReport(datagram, n, &params)) {
+        AskResponder(search, local, from, &params, deadline);
+      } else {
+        netio::ReportRefusal(from);
+      }
     }
   }
   return true;

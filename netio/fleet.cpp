@@ -10,7 +10,9 @@
 
 #include "netio/Fleet.h"
 #include "netio/KeyCache.h"
-#include "netio/fleet_accept.h"
+#include "netio/exchange.h"
+#include "netio/oids.h"
+#include "netio/snmpv3_exchange.h"
 
 namespace netio {
 
@@ -20,15 +22,13 @@ using Clock = std::chrono::steady_clock;
 
 // The single reads' figures: three SNMPv1 copies and 50 ms for the answer,
 // a 17th foreign datagram ending that wait; SNMPv3 windows of one second of
-// silence, each loop held to ten seconds however chatty the printer.
+// silence, the whole SNMPv3 read held to its deadline however chatty the printer.
 const char kCommunity[] = "public";
-const char kDeviceIdOid[] = "1.3.6.1.4.1.40719.886.300.369.8531.1.1.0";
 constexpr int kV1Copies = 3;
 constexpr auto kV1Window = std::chrono::milliseconds(50);
 constexpr int kV1MaxForeign = 16;
 constexpr size_t kV1ReceiveSize = 4024;
 constexpr auto kV3Silence = std::chrono::seconds(1);
-constexpr auto kV3Cap = std::chrono::seconds(10);
 // Descriptors kept back for the rest of the process.
 constexpr rlim_t kSpareDescriptors = 64;
 constexpr int kEventBatch = 256;
@@ -63,7 +63,7 @@ struct Printer {
   Fd sock[2];
   uint32_t serial[2] = {};
   uint64_t timer = 0;
-  Clock::time_point deadline, cap, askCap;
+  Clock::time_point deadline, cap;
   int foreign = 0;
   bool taken = false;
   uint16_t msgId = 0;
@@ -154,7 +154,7 @@ class FleetLoop {
     if (SendTo(p, kFirst, request, length) < 1)
       return Finish(slot, FleetProtocol::kNone, "not sent");
     Watch(slot, kFirst, EPOLLIN);
-    p.cap = Clock::now() + kV3Cap;
+    p.cap = Clock::now() + kReadBudget;
     SetDeadline(slot, std::min(Clock::now() + kV3Silence, p.cap));
   }
 
@@ -163,7 +163,7 @@ class FleetLoop {
   bool StartAsk(uint32_t slot) {
     Printer& p = slots_[slot];
     if (!Open(slot, kAsk)) return false;
-    const char* const oids[] = {kDeviceIdOid};
+    const char* const oids[] = {kDeviceIdOid.text};
     unsigned char request[kSnmpV3WorkSize];
     p.msgId = SNMPv3MsgID;
     const int length =
@@ -175,8 +175,7 @@ class FleetLoop {
     Watch(slot, kFirst, 0);
     Watch(slot, kAsk, EPOLLIN);
     p.phase = Phase::kAsk;
-    p.askCap = Clock::now() + kV3Cap;
-    SetDeadline(slot, std::min(Clock::now() + kV3Silence, p.askCap));
+    SetDeadline(slot, std::min(Clock::now() + kV3Silence, p.cap));
     return true;
   }
 
@@ -237,39 +236,48 @@ class FleetLoop {
       if (n < 0) return Ended(slot);
       // An empty datagram is no answer and must not cut a read short.
       if (n == 0) continue;
-      if (!FromPrinter(from, p.to)) {
+      if (!FromPrinter(p.to, from)) {
+        ReportRefusal(Refusal::kSender, from);
         if (phase == Phase::kV1 && p.foreign++ == kV1MaxForeign) return StartV3(slot);
         continue;
       }
-      if (!Take(slot, datagram, n)) return;
+      if (!Take(slot, datagram, n, from)) return;
     }
   }
 
   // One datagram of the printer's; false once the phase has moved on.
-  bool Take(uint32_t slot, unsigned char* datagram, ssize_t n) {
+  bool Take(uint32_t slot, unsigned char* datagram, ssize_t n, const SocketAddress& from) {
     Printer& p = slots_[slot];
     switch (p.phase) {
       case Phase::kV1:
         if (CNetIO::parseForDeviceId(datagram, static_cast<int>(n), &p.status)) {
           Finish(slot, FleetProtocol::kSnmpV1, nullptr);
         } else {
+          ReportRefusal(from);
           StartV3(slot);
         }
         return false;
       case Phase::kDiscovery:
         SetDeadline(slot, std::min(Clock::now() + kV3Silence, p.cap));
-        return !(AcceptReport(datagram, n, &p.params) && StartAsk(slot));
+        if (!AcceptedReport(datagram, n, &p.params)) {
+          ReportRefusal(from);
+          return true;
+        }
+        return !StartAsk(slot);
       case Phase::kAsk: {
-        SetDeadline(slot, std::min(Clock::now() + kV3Silence, p.askCap));
+        SetDeadline(slot, std::min(Clock::now() + kV3Silence, p.cap));
         // Only this answer's own OCTET STRING may be decoded, and a later
         // answer that does not decode must not spoil a record already good.
         memset(g_deviceid, 0, sizeof g_deviceid);
         PRINTER_STATUS scratch;
         CTavraCmd decoder;
-        if (AcceptAnswer(datagram, n, p.msgId, &p.params, outputDeviceIdValue) &&
-            decoder.DecodStatusFromDeviceID(g_deviceid, &scratch) != -1) {
+        if (!AcceptedAnswer(datagram, n, p.msgId, &p.params, outputDeviceIdValue)) {
+          ReportRefusal(from);
+        } else if (decoder.DecodStatusFromDeviceID(g_deviceid, &scratch) != -1) {
           p.status = scratch;
           p.taken = true;
+        } else {
+          ReportRefusal(Refusal::kValue, from);
         }
         return true;
       }

@@ -3,15 +3,17 @@
 #include "netio/BerReader.h"
 #include "netio/BerWriter.h"
 #include "netio/NetIO.h"
+#include "netio/oids.h"
 
 using netio::BerReader;
 using netio::BerWriter;
+using netio::Refuse;
+using netio::Refusal;
 
 namespace {
 
 const unsigned char kNullValue[] = {0x05, 0x00};
 const unsigned char kZeroInteger[] = {0x02, 0x01, 0x00};
-const unsigned char kSysObjectId0[] = {0x2B, 0x06, 0x01, 0x02, 0x01, 0x01, 0x02, 0x00};
 const size_t kWorkArea = 2048;
 const size_t kOidArea = 128;  // a 127-character text encodes to at most 64 octets
 
@@ -22,6 +24,13 @@ bool g_recvBufRefused = false;
 // The reader keeps only the first contents octet of its INTEGERs.
 unsigned char FirstOctet(const BerReader& contents) {
   return contents.empty() ? 0 : *contents.cursor();
+}
+
+// A SEQUENCE or PDU length must cover exactly what is left of the message:
+// more is a cut datagram, less leaves octets nothing accounts for.
+bool CoversTheRest(uint32_t length, const BerReader& r) {
+  if (length > r.remaining()) return Refuse(Refusal::kTruncated);
+  return length == r.remaining() || Refuse(Refusal::kLength);
 }
 
 bool CopyText(char* buffer, size_t capacity, const unsigned char* value, int length) {
@@ -77,11 +86,11 @@ int CNetIO::parseGetResponse(const unsigned char* msg, int msgLength, int* versi
                              char* community, unsigned char* requestId,
                              unsigned char* errorStatus, unsigned char* errorIndex,
                              SnmpValueCallback callback) {
-  if (!msg || msgLength < 0) return 0;
+  if (!msg || msgLength < 0) return Refuse(Refusal::kTruncated);
   BerReader r(msg, static_cast<size_t>(msgLength));
   uint32_t length;
   BerReader field;
-  if (!r.Tag(0x30) || !r.Length(&length) || length != r.remaining()) return 0;
+  if (!r.Tag(0x30) || !r.Length(&length) || !CoversTheRest(length, r)) return 0;
 
   if (!r.Element(0x02, &field)) return 0;
   if (version) *version = FirstOctet(field);
@@ -89,11 +98,12 @@ int CNetIO::parseGetResponse(const unsigned char* msg, int msgLength, int* versi
   if (!r.Element(0x04, &field)) return 0;
   if (community && !CopyText(community, kCommunityOutSize, field.cursor(),
                              static_cast<int>(field.remaining())))
-    return 0;
+    return Refuse(Refusal::kVersionOrCommunity);
 
   uint8_t pdu;
-  if (!r.Byte(&pdu) || (pdu != 0xA2 && pdu != 0xA3)) return 0;
-  if (!r.Length(&length) || length != r.remaining()) return 0;
+  if (!r.Byte(&pdu)) return 0;
+  if (pdu != 0xA2 && pdu != 0xA3) return Refuse(Refusal::kNotResponse);
+  if (!r.Length(&length) || !CoversTheRest(length, r)) return 0;
 
   unsigned char* const integers[] = {requestId, errorStatus, errorIndex};
   for (unsigned char* target : integers) {
@@ -109,8 +119,8 @@ int CNetIO::parseGetResponse(const unsigned char* msg, int msgLength, int* versi
     uint32_t bindingLength;
     BerReader name, value;
     uint8_t tag;
-    if (!list.Tag(0x30) || !list.Length(&bindingLength) || bindingLength > list.remaining())
-      return 0;
+    if (!list.Tag(0x30) || !list.Length(&bindingLength)) return 0;
+    if (bindingLength > list.remaining()) return Refuse(Refusal::kLength);
     if (!list.Element(0x06, &name) || !list.AnyElement(&tag, &value)) return 0;
     if (callback) {
       callback(name.cursor(), static_cast<int>(name.remaining()), tag, value.cursor(),
@@ -134,8 +144,9 @@ bool outputDeviceIdValue(const unsigned char*, int, unsigned char tag, const uns
 
 bool outputOidValue(const unsigned char* oid, int oidLength, unsigned char tag,
                     const unsigned char* value, int valueLength) {
-  if (oidLength < static_cast<int>(sizeof kSysObjectId0) ||
-      memcmp(oid, kSysObjectId0, sizeof kSysObjectId0) != 0 || tag != 0x06)
+  const netio::KnownOid& name = netio::kSysObjectIdOid;
+  if (oidLength < static_cast<int>(name.length) || memcmp(oid, name.encoded, name.length) != 0 ||
+      tag != 0x06)
     return false;
   if (valueLength < 0 || valueLength > kSysObjIdSize) return false;
   if (valueLength > 0) memcpy(sysObjId, value, static_cast<size_t>(valueLength));
@@ -147,9 +158,9 @@ int CNetIO::parseForRecvBuf(const unsigned char* msg, int msgLength, char* out) 
   memset(g_RecvBuf, 0, sizeof g_RecvBuf);
   g_recvBufRefused = false;
   if (!parseGetResponse(msg, msgLength, nullptr, nullptr, nullptr, nullptr, nullptr,
-                        outputRecvBufValue) ||
-      g_recvBufRefused)
+                        outputRecvBufValue))
     return 0;
+  if (g_recvBufRefused) return Refuse(Refusal::kValue);
   strcpy(out, g_RecvBuf);
   return 1;
 }
@@ -162,7 +173,7 @@ bool CNetIO::parseForDeviceId(const unsigned char* msg, int msgLength, PRINTER_S
                         outputDeviceIdValue))
     return false;
   CTavraCmd cmd;
-  return cmd.DecodStatusFromDeviceID(g_deviceid, status) == 0;
+  return cmd.DecodStatusFromDeviceID(g_deviceid, status) == 0 || Refuse(Refusal::kValue);
 }
 
 int CNetIO::parseForOID(const unsigned char* msg, int msgLength, unsigned char*, int) {
@@ -170,9 +181,10 @@ int CNetIO::parseForOID(const unsigned char* msg, int msgLength, unsigned char*,
   if (!parseGetResponse(msg, msgLength, nullptr, nullptr, nullptr, nullptr, nullptr,
                         outputOidValue))
     return 0;
-  if (sysObjIdLen <= 4 || sysObjIdLen > kTargetOidSize) return 0;
+  if (sysObjIdLen <= 4 || sysObjIdLen > kTargetOidSize) return Refuse(Refusal::kValue);
   const size_t n = static_cast<size_t>(sysObjIdLen);
-  return memcmp(sysObjId, m_firstTargetOid, n) == 0 || memcmp(sysObjId, m_secondTargetOid, n) == 0;
+  return memcmp(sysObjId, m_firstTargetOid, n) == 0 ||
+         memcmp(sysObjId, m_secondTargetOid, n) == 0 || Refuse(Refusal::kValue);
 }
 
 int CNetIO::InitTargetOID(const char* firstOid, const char* secondOid) {

@@ -67,13 +67,21 @@ bool PutPdu(BerWriter& w, uint16_t requestId, int count, const char* const* oids
          PutInteger(w, requestId) && w.Header(values ? 0xA3 : 0xA0, w.size() - pduMark);
 }
 
-// The request of BuildSnmpV3RequestPacket once its keys are known; a null
-// key leaves out authentication or privacy.
+// A privacy key still to be localised from its password, once the scoped PDU
+// is known to fit.
+struct PendingPrivKey {
+  const char* password;
+  unsigned char* out;
+};
+
+// The request of BuildSnmpV3RequestPacket once its keys are known or
+// pending; no key leaves out authentication or privacy.
+
 int BuildKeyed(const unsigned char* engineID, int engineIDLen, uint32_t engineBoots,
                uint32_t engineTime, int count, const char* const* oids,
                const unsigned char* const* values, const signed char* valueLens,
                const unsigned char* valueTags, const char* userName, const uint8_t* authKey,
-               const uint8_t* privKey, unsigned char* out) {
+               const uint8_t* privKey, const PendingPrivKey* pending, unsigned char* out) {
   // Cleared, so the octets that fill the scoped PDU up to a multiple of 8 are zero.
   unsigned char scoped[kSnmpV3WorkSize] = {};
   const int scopedLen = CNetIO::BuildSnmpV3msgData(engineID, engineIDLen, nullptr, SNMPv3RequestID,
@@ -86,11 +94,19 @@ int BuildKeyed(const unsigned char* engineID, int engineIDLen, uint32_t engineBo
   int msgDataLen = scopedLen;
   unsigned char enciphered[kSnmpV3WorkSize];
   unsigned char salt[kUsmSaltLen];
+  if (scopedLen < 0) return 0;
+  if (pending) {
+    // Checked before the key and the salt: a refused request must not use up a salt.
+    if (((scopedLen + 7) & ~7) > kSnmpV3WorkSize ||
+        !Password_to_Key_md5(pending->password, static_cast<unsigned>(strlen(pending->password)),
+                             engineID, static_cast<unsigned>(engineIDLen), pending->out))
+      return 0;
+    privKey = pending->out;
+  }
   if (privKey) {
-    FormSalt(engineBoots, salt);
-    if (scopedLen < 0) return 0;
     const int padded = (scopedLen + 7) & ~7;
     if (padded > kSnmpV3WorkSize) return 0;
+    FormSalt(engineBoots, salt);
     unsigned char iv[kUsmSaltLen];
     PrivacyIV(privKey, salt, iv);
     if (DesEncryption(privKey, iv, scoped, static_cast<unsigned>(scopedLen), scoped,
@@ -100,8 +116,6 @@ int BuildKeyed(const unsigned char* engineID, int engineIDLen, uint32_t engineBo
     if (!PutOctets(w, 0x04, scoped, static_cast<size_t>(padded))) return 0;
     msgData = w.front();
     msgDataLen = static_cast<int>(w.size());
-  } else if (scopedLen < 0) {
-    return 0;
   }
 
   // The security parameters' builder asks only whether there is a password.
@@ -260,16 +274,14 @@ int CNetIO::BuildSnmpV3RequestPacket(const unsigned char* engineID, int engineID
   if (!ValidEngineId(engineID, engineIDLen) || (authPassword && !*authPassword) ||
       (privPassword && !*privPassword))
     return 0;
-  const unsigned engineLen = static_cast<unsigned>(engineIDLen);
   unsigned char authKey[kUsmKeyLen];
-  if ((privPassword && !Password_to_Key_md5(privPassword, static_cast<unsigned>(strlen(privPassword)),
-                                            engineID, engineLen, privKeyOut)) ||
-      (authPassword && !Password_to_Key_md5(authPassword, static_cast<unsigned>(strlen(authPassword)),
-                                            engineID, engineLen, authKey)))
+  if (authPassword && !Password_to_Key_md5(authPassword, static_cast<unsigned>(strlen(authPassword)),
+                                           engineID, static_cast<unsigned>(engineIDLen), authKey))
     return 0;
+  const PendingPrivKey pending{privPassword, privKeyOut};
   const int len = BuildKeyed(engineID, engineIDLen, engineBoots, engineTime, count, oids, values,
                              valueLens, valueTags, userName, authPassword ? authKey : nullptr,
-                             privPassword ? privKeyOut : nullptr, out);
+                             nullptr, privPassword ? &pending : nullptr, out);
   if (len > 0 && authPassword) memcpy(authKeyOut, authKey, kUsmKeyLen);
   return len;
 }
@@ -279,5 +291,5 @@ int netio::BuildSnmpV3RequestWithKeys(const _SNMP_PARAM_V3& params, int count,
   if (!out || !ValidEngineId(params.engineID, params.engineIDLen)) return 0;
   return BuildKeyed(params.engineID, params.engineIDLen, params.engineBoots, params.engineTime,
                     count, oids, nullptr, nullptr, nullptr, params.userName, params.authKey,
-                    params.privKey, out);
+                    params.privKey, nullptr, out);
 }

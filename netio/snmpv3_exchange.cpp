@@ -2,11 +2,10 @@
 
 #include <arpa/inet.h>
 
-#include <chrono>
+#include <cerrno>
 #include <cstring>
 
 #include "netio/diagnostics.h"
-#include "netio/discovery_io.h"
 
 namespace netio {
 
@@ -14,12 +13,11 @@ namespace {
 
 // RFC 3411 enterprise form (high bit set) for enterprise 2963, in wire order.
 const unsigned char kEnginePrefix[] = {0x80, 0x00, 0x0B, 0x93};
-// A peer that never falls silent for a second still cannot hold a loop longer.
-const ReceiveLimits kPrinterReceive{std::chrono::seconds(1), std::chrono::seconds(10)};
+const auto kSilence = std::chrono::seconds(1);
 
 // The authenticated request for one accepted Report, and its answers.
 bool AskPrinter(const SocketAddress& printer, _SNMP_PARAM_V3& params, const PrinterRead& read,
-                bool reportSteps) {
+                bool reportSteps, const Deadline& deadline) {
   UdpSocket sock(printer.sa.sa_family);
   if (!sock.open()) return false;
   unsigned char request[kSnmpV3WorkSize];
@@ -28,15 +26,21 @@ bool AskPrinter(const SocketAddress& printer, _SNMP_PARAM_V3& params, const Prin
   if (!SendRequest(sock.fd(), request, length, printer)) return false;
 
   bool taken = false;
-  ReceiveLoop answers(sock.fd(), kPrinterReceive, &printer);
+  ReceiveLoop answers(sock.fd(), deadline, kSilence, &printer);
   unsigned char answer[kSnmpV3WorkSize];
   for (;;) {
     memset(answer, 0, sizeof answer);
     const ssize_t n = answers.Next(answer, sizeof answer);
     if (n <= 0) return taken;
-    read.beforeAnswer();
+    if (read.beforeAnswer) read.beforeAnswer(read.context);
     if (reportSteps) Diagnose("parseSnmpV3Response begin\n");
-    if (AcceptedAnswer(answer, n, msgId, &params, read.callback) && read.takeAnswer()) taken = true;
+    if (!AcceptedAnswer(answer, n, msgId, &params, read.callback)) {
+      ReportRefusal(printer);
+    } else if (!read.takeAnswer || read.takeAnswer(read.context)) {
+      taken = true;
+    } else {
+      ReportRefusal(Refusal::kValue, printer);
+    }
   }
 }
 
@@ -54,10 +58,12 @@ bool AcceptedReport(unsigned char* datagram, ssize_t length, _SNMP_PARAM_V3* par
   *params = _SNMP_PARAM_V3{};
   SnmpV3FillCredentials(params);
   unsigned char errorStatus = 0xFF, errorIndex = 0;
-  return CNetIO::parseSnmpV3Response(datagram, static_cast<int>(length), nullptr, nullptr,
-                                     &errorStatus, &errorIndex, params) == 1 &&
-         errorStatus == 0 && params->engineIDLen >= static_cast<int>(sizeof kEnginePrefix) &&
-         memcmp(params->engineID, kEnginePrefix, sizeof kEnginePrefix) == 0;
+  if (CNetIO::parseSnmpV3Response(datagram, static_cast<int>(length), nullptr, nullptr,
+                                  &errorStatus, &errorIndex, params) != 1)
+    return false;
+  return (errorStatus == 0 && params->engineIDLen >= static_cast<int>(sizeof kEnginePrefix) &&
+          memcmp(params->engineID, kEnginePrefix, sizeof kEnginePrefix) == 0) ||
+         Refuse(Refusal::kEngine);
 }
 
 int BuildAuthenticatedGet(_SNMP_PARAM_V3* params, int count, const char* const* oids,
@@ -73,12 +79,14 @@ bool AcceptedAnswer(unsigned char* answer, ssize_t length, uint16_t msgId,
                     _SNMP_PARAM_V3* params, SnmpValueCallback callback) {
   params->valueCallback = callback;
   unsigned char errorStatus = 0xFF, errorIndex = 0;
-  return CNetIO::parseSnmpV3AnswerTo(msgId, answer, static_cast<int>(length), &errorStatus,
-                                     &errorIndex, params) == 1 &&
-         errorStatus == 0;
+  if (CNetIO::parseSnmpV3AnswerTo(msgId, answer, static_cast<int>(length), &errorStatus,
+                                  &errorIndex, params) != 1)
+    return false;
+  return errorStatus == 0 || Refuse(Refusal::kValue);
 }
 
-bool ReadPrinterV3(const SocketAddress& printer, const PrinterRead& read) {
+bool ReadPrinterV3(const SocketAddress& printer, const PrinterRead& read,
+                   const Deadline& deadline) {
   const bool v6 = printer.sa.sa_family == AF_INET6;
   const bool reportSteps = !v6 && read.reportedHost;
   unsigned char request[kSnmpV3WorkSize];
@@ -87,18 +95,17 @@ bool ReadPrinterV3(const SocketAddress& printer, const PrinterRead& read) {
 
   UdpSocket discovery(printer.sa.sa_family);
   if (!discovery.open()) return false;
-  SetDiscoveryOptions(discovery.fd(), false);
   if (reportSteps) Diagnose("ipv4=%s\n", read.reportedHost);
   const ssize_t sent = sendto(discovery.fd(), request, static_cast<size_t>(length), 0, &printer.sa,
                               AddressLength(printer));
   if (reportSteps) Diagnose("sendto: nRet=%d\n", static_cast<int>(sent));
   if (sent < 1) {
-    if (v6) ReportErrno("[ipv6 BC] snedto failed");
+    if (v6) Diagnose("[ipv6 BC] snedto failed: %s\n", strerror(errno));
     return false;
   }
 
   bool taken = false;
-  ReceiveLoop reports(discovery.fd(), kPrinterReceive, &printer);
+  ReceiveLoop reports(discovery.fd(), deadline, kSilence, &printer);
   unsigned char reply[kSnmpV3WorkSize];
   char text[INET6_ADDRSTRLEN];
   for (;;) {
@@ -109,10 +116,13 @@ bool ReadPrinterV3(const SocketAddress& printer, const PrinterRead& read) {
       Diagnose("recvfrom nRecv = %d, szAddr=%s\n", static_cast<int>(n),
                AddressText(printer, text, sizeof text));
     }
-    if (read.beforeReport) read.beforeReport();
+    if (read.beforeReport) read.beforeReport(read.context);
     _SNMP_PARAM_V3 params;
-    if (AcceptedReport(reply, n, &params) && AskPrinter(printer, params, read, reportSteps))
+    if (!AcceptedReport(reply, n, &params)) {
+      ReportRefusal(printer);
+    } else if (AskPrinter(printer, params, read, reportSteps, deadline)) {
       taken = true;
+    }
   }
 }
 

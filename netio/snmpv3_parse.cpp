@@ -12,6 +12,8 @@ static_assert(std::is_same_v<decltype(_SNMP_PARAM_V3::valueCallback), SnmpValueC
 namespace {
 
 using netio::BerReader;
+using netio::Refuse;
+using netio::Refusal;
 
 constexpr uint8_t kPduResponse = 0xA2;
 constexpr uint8_t kPduSetOrResponse = 0xA3;
@@ -21,39 +23,43 @@ constexpr uint8_t kPduReport = 0xA8;
 // not a number at all.
 bool Integer(BerReader& in, unsigned char* firstOctet) {
   BerReader contents;
-  if (!in.Element(0x02, &contents) || contents.empty()) return false;
+  if (!in.Element(0x02, &contents)) return false;
+  if (contents.empty()) return Refuse(Refusal::kLength);
   if (firstOctet) *firstOctet = *contents.cursor();
   return true;
 }
 
 // An OCTET STRING whose length the parser's copies could hold.
 bool BoundedOctets(BerReader& in, size_t limit, BerReader* contents) {
-  return in.Element(0x04, contents) && contents->remaining() <= limit;
+  if (!in.Element(0x04, contents)) return false;
+  return contents->remaining() <= limit || Refuse(Refusal::kLength);
 }
 
 int Parse(unsigned char* msg, int msgLength, int* version, unsigned char* requestId,
           unsigned char* errorStatus, unsigned char* errorIndex, _SNMP_PARAM_V3* params,
           bool requireAuth, const uint16_t* expectedMsgId = nullptr) {
-  if (!msg || msgLength <= 0 || !params) return 0;
-  BerReader datagram(msg, static_cast<size_t>(msgLength));
-  BerReader message;
-  if (!datagram.Element(0x30, &message) || !datagram.empty()) return 0;
+  if (!msg || msgLength <= 0 || !params) return Refuse(Refusal::kTruncated);
+  BerReader message(msg, static_cast<size_t>(msgLength));
+  uint32_t length;
+  if (!message.Tag(0x30) || !message.Length(&length)) return 0;
+  if (length > message.remaining()) return Refuse(Refusal::kTruncated);
+  if (length < message.remaining()) return Refuse(Refusal::kLength);
 
   unsigned char versionOctet;
   if (!Integer(message, &versionOctet)) return 0;
   if (version) *version = versionOctet;
 
   BerReader global, msgId, flagsField;
-  if (!message.Element(0x30, &global) || !global.Element(0x02, &msgId) || msgId.empty() ||
-      !Integer(global, nullptr) || !global.Element(0x04, &flagsField) || flagsField.empty() ||
-      !Integer(global, nullptr))
+  if (!message.Element(0x30, &global) || !global.Element(0x02, &msgId) ||
+      !Integer(global, nullptr) || !global.Element(0x04, &flagsField) || !Integer(global, nullptr))
     return 0;
+  if (msgId.empty() || flagsField.empty()) return Refuse(Refusal::kLength);
   if (expectedMsgId &&
       readIntValue(msgId.cursor(), static_cast<int>(msgId.remaining())) != *expectedMsgId)
-    return 0;
+    return Refuse(Refusal::kMsgId);
   const uint8_t flags = *flagsField.cursor();
   // An answer to an authenticated request counts only when it is authenticated too.
-  if (requireAuth && !(flags & kSnmpV3FlagAuth)) return 0;
+  if (requireAuth && !(flags & kSnmpV3FlagAuth)) return Refuse(Refusal::kAuthMissing);
 
   BerReader securityOctets, usm, engine, boots, time;
   if (!message.Element(0x04, &securityOctets) || !securityOctets.Element(0x30, &usm) ||
@@ -77,7 +83,7 @@ int Parse(unsigned char* msg, int msgLength, int* version, unsigned char* reques
     const unsigned offset = static_cast<unsigned>(auth.cursor() - msg);
     if (!VerifyAuthParams(msg, static_cast<unsigned>(msgLength), offset,
                           static_cast<unsigned>(auth.remaining()), params->authKey))
-      return 0;
+      return Refuse(Refusal::kAuthWrong);
   }
   if (!BoundedOctets(usm, kSnmpV3MaxCopyLen, &privacy)) return 0;
   unsigned char salt[kUsmSaltLen] = {};
@@ -86,22 +92,28 @@ int Parse(unsigned char* msg, int msgLength, int* version, unsigned char* reques
   BerReader scopedArea = message;
   if (flags & kSnmpV3FlagPriv) {
     BerReader cipher;
-    if (!message.Element(0x04, &cipher) || cipher.remaining() % 8 != 0) return 0;
+    if (!message.Element(0x04, &cipher)) return 0;
     unsigned char* data = msg + (cipher.cursor() - msg);
-    if (!DecryptMsgData(data, static_cast<unsigned>(cipher.remaining()), params->privKey, salt))
-      return 0;
+    if (cipher.remaining() % 8 != 0 ||
+        !DecryptMsgData(data, static_cast<unsigned>(cipher.remaining()), params->privKey, salt))
+      return Refuse(Refusal::kDecryption);
     scopedArea = cipher;
   }
 
   BerReader scoped, contextEngine, contextName, pdu;
   uint8_t pduTag;
-  if (!scopedArea.Element(0x30, &scoped) || !scoped.Element(0x04, &contextEngine) ||
-      contextEngine.remaining() != engine.remaining() ||
-      memcmp(contextEngine.cursor(), engine.cursor(), engine.remaining()) != 0 ||
-      !BoundedOctets(scoped, kSnmpV3MaxCopyLen, &contextName) ||
-      !scoped.AnyElement(&pduTag, &pdu))
+  // Deciphered with the wrong key, the scoped PDU is noise from its first octet.
+  if (!scopedArea.Element(0x30, &scoped)) {
+    return (flags & kSnmpV3FlagPriv) ? Refuse(Refusal::kDecryption) : 0;
+  }
+  if (!scoped.Element(0x04, &contextEngine)) return 0;
+  if (contextEngine.remaining() != engine.remaining() ||
+      memcmp(contextEngine.cursor(), engine.cursor(), engine.remaining()) != 0)
+    return Refuse(Refusal::kEngine);
+  if (!BoundedOctets(scoped, kSnmpV3MaxCopyLen, &contextName) || !scoped.AnyElement(&pduTag, &pdu))
     return 0;
-  if (pduTag != kPduResponse && pduTag != kPduSetOrResponse && pduTag != kPduReport) return 0;
+  if (pduTag != kPduResponse && pduTag != kPduSetOrResponse && pduTag != kPduReport)
+    return Refuse(Refusal::kNotResponse);
 
   BerReader list;
   if (!Integer(pdu, requestId) || !Integer(pdu, errorStatus) || !Integer(pdu, errorIndex) ||

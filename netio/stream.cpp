@@ -1,17 +1,15 @@
-#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 
 #include <cstdio>
-#include <cstring>
 
 #include "netio/Interfaces.h"
 #include "netio/NetIO.h"
 #include "netio/diagnostics.h"
-#include "netio/ipv6_dest.h"
-#include "netio/query_io.h"
+#include "netio/exchange.h"
 
 using netio::Diagnose;
+using netio::SocketAddress;
 
 namespace {
 
@@ -21,20 +19,17 @@ uint16_t PortOctets(int port) { return FLIPWORD(static_cast<uint16_t>(port & 0xF
 
 int CNetIO::NetworkConnect(char const* host, int port) {
   Diagnose("NetworkConnect server=%s\n", host ? host : "");
-  const int family = netio::NumericFamily(host);
-  if (family == 0) return -1;
-  if (family == AF_INET6) {
+  SocketAddress to;
+  // Converted before the socket opens: a text that is no address costs nothing.
+  if (!netio::PrinterDestination(host, AF_UNSPEC, &to, true)) return -1;
+  if (to.sa.sa_family == AF_INET6) {
     const int result = NetworkConnectV6(host, port);
     Diagnose("nReturn = %x\n", result);
     return result;
   }
-  sockaddr_in to{};
-  to.sin_family = AF_INET;
-  to.sin_port = PortOctets(port);
-  // Converted before the socket opens: a text that is no address costs nothing.
-  if (inet_aton(host, &to.sin_addr) == 0) return -1;
+  to.v4.sin_port = PortOctets(port);
   if (m_socket.Open(AF_INET, SOCK_STREAM, IPPROTO_TCP) != 0) return -1;
-  return m_socket.Connect(reinterpret_cast<sockaddr*>(&to), sizeof to);
+  return m_socket.Connect(&to.sa, sizeof to.v4);
 }
 
 int CNetIO::NetworkConnectV6(char const* host, int port) {
@@ -44,11 +39,11 @@ int CNetIO::NetworkConnectV6(char const* host, int port) {
   // The host and the zone suffix share one 256-octet text; a cut one would name another host.
   if (n < 0 || static_cast<size_t>(n) >= sizeof zoned) return -1;
   Diagnose("NetworkConnectV6=%s\n", zoned);
-  sockaddr_in6 to{};
-  if (!netio::SnmpDestinationV6(host, scope_id, &to)) return -1;
-  to.sin6_port = PortOctets(port);
+  SocketAddress to;
+  if (!netio::PrinterDestination(host, AF_INET6, &to)) return -1;
+  to.v6.sin6_port = PortOctets(port);
   if (m_socket.Open(AF_INET6, SOCK_STREAM, IPPROTO_TCP) != 0) return -1;
-  const int result = m_socket.Connect(reinterpret_cast<sockaddr*>(&to), sizeof to);
+  const int result = m_socket.Connect(&to.sa, sizeof to.v6);
   Diagnose("nRet = %x\n", result);
   return result;
 }

@@ -1,6 +1,7 @@
 #include "env/Snmpd.h"
 
 #include <sstream>
+#include <thread>
 
 namespace testenv {
 
@@ -90,6 +91,15 @@ int Snmpd::RequestCount() const {
   int count = 0;
   for (size_t at = 0; (at = log.find("Connection from UDP", at)) != std::string::npos; ++at) ++count;
   return count;
+}
+
+bool Snmpd::WaitForRequests(int count, std::chrono::milliseconds limit) const {
+  const auto until = std::chrono::steady_clock::now() + limit;
+  while (RequestCount() < count) {
+    if (std::chrono::steady_clock::now() >= until) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
 }
 
 }  // namespace testenv

@@ -53,6 +53,8 @@ class Snmpd {
   std::string Log() const;
   // Requests the agent logged ("Connection from UDP: ...").
   int RequestCount() const;
+  // Waits until the log shows `count` requests: it lags the answers.
+  bool WaitForRequests(int count, std::chrono::milliseconds limit) const;
   const TempDir& dir() const { return dir_; }
 
  private:

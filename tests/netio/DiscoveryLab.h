@@ -18,6 +18,7 @@
 #include "env/TestEnv.h"
 #include "netio/NetIO.h"
 #include "netio/diagnostics.h"
+#include "tests/netio/Diagnostics.h"
 
 namespace discoverytest {
 
@@ -46,38 +47,7 @@ struct Reports {
   }
 };
 
-// The library's lines, kept in a file for the test to read.
-class Diagnostics {
- public:
-  Diagnostics() : file_(tmpfile()) { netio::SetDiagnosticsSink(file_); }
-  ~Diagnostics() {
-    netio::SetDiagnosticsSink(nullptr);
-    if (file_) fclose(file_);
-  }
-  Diagnostics(const Diagnostics&) = delete;
-  Diagnostics& operator=(const Diagnostics&) = delete;
-
-  std::string Text() const {
-    std::string text;
-    if (!file_) return text;
-    fflush(file_);
-    rewind(file_);
-    char buffer[4096];
-    for (size_t n; (n = fread(buffer, 1, sizeof buffer, file_)) > 0;) text.append(buffer, n);
-    return text;
-  }
-  int Count(const std::string& needle) const { return Occurrences(Text(), needle); }
-  // Forget what was written so far.
-  void Clear() {
-    if (file_) {
-      fflush(file_);
-      if (ftruncate(fileno(file_), 0) == 0) rewind(file_);
-    }
-  }
-
- private:
-  FILE* file_;
-};
+using testnetio::Diagnostics;
 
 // A lab whose client the test thread works in.
 class DiscoveryLab : public testing::Test {

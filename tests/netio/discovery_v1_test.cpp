@@ -3,31 +3,18 @@
 // namespaces (never the machine's own interfaces).
 #include <gtest/gtest.h>
 #include <net/if.h>
-#include <sys/syscall.h>
-#include <unistd.h>
 
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "tests/netio/DiscoveryLab.h"
+#include "tests/netio/SocketCount.h"
 
 namespace {
 
 using namespace discoverytest;
-
-int g_sockets = 0;
-
-}  // namespace
-
-// Counts the sockets the library opens; the C library's own (getifaddrs)
-// do not come through here.
-extern "C" int socket(int domain, int type, int protocol) noexcept {
-  ++g_sockets;
-  return static_cast<int>(syscall(SYS_socket, domain, type, protocol));
-}
-
-namespace {
+using testnetio::g_sockets;
 
 class V1Discovery : public DiscoveryLab {};
 

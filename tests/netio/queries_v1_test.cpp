@@ -72,6 +72,7 @@ TEST_F(QueriesFromSnmpd, ReadsEachFactOverBothFamilies) {
     }
   }
   // Three copies per get, none retried: the agent answered every first get.
+  ASSERT_TRUE(agent_->WaitForRequests(18, std::chrono::seconds(5))) << agent_->Log();
   EXPECT_EQ(agent_->RequestCount(), 18) << agent_->Log();
 }
 

@@ -8,6 +8,7 @@
 #include "Messages.h"
 #include "env/Snmpd.h"
 #include "netio/NetIO.h"
+#include "netio/refusal.h"
 #include "tests/netio/SeenBindings.h"
 
 namespace {
@@ -182,6 +183,7 @@ TEST(ParseGetResponse, CommunityOutputIsBounded) {
   ASSERT_EQ(Parse(Response(kSysNameOid, 0x05, {}, fits), nullptr, community), 1);
   EXPECT_EQ(std::string(community), fits);
   EXPECT_EQ(Parse(Response(kSysNameOid, 0x05, {}, fits + "c"), nullptr, community), 0);
+  EXPECT_EQ(netio::LastRefusal(), netio::Refusal::kVersionOrCommunity);
   EXPECT_EQ(Parse(Response(kSysNameOid, 0x05, {}, fits + "c")), 1);  // nothing to write
 }
 

@@ -310,6 +310,9 @@ TEST_F(SnmpV3Request, RefusesMessagesOverTheWorkArea) {
                                                values.data(), lens.data(), tags.data(), "u",
                                                "maplesyrup", priv, authKey, privKey, out),
               0);
+    // Refused before the privacy key is derived and a salt used up.
+    EXPECT_EQ(salt_low, 0u);
+    EXPECT_EQ(Bytes(privKey, privKey + 16), Bytes(kNoKey, kNoKey + 16));
   }
   // 13 fit the scoped PDU but not the whole message.
   EXPECT_EQ(CNetIO::BuildSnmpV3RequestPacket(engine17.data(), 17, 0, 0, 13, oids.data(),

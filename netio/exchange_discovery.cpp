@@ -1,12 +1,9 @@
-#include "netio/discovery_io.h"
+#include "netio/exchange_discovery.h"
 
 #include <arpa/inet.h>
 #include <net/if.h>
-#include <netdb.h>
 
-#include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 
@@ -17,29 +14,17 @@ namespace netio {
 
 namespace {
 
-const uint16_t kSnmpPort = 161;
-const auto kSilence = std::chrono::seconds(1);
 const auto kSendPause = std::chrono::microseconds(30);
 const int kCopies = 3;
 const size_t kReceiveSize = 256;
 
 }  // namespace
 
-const ReceiveLimits kDiscoveryReceive{kSilence, std::chrono::seconds(30)};
-
 InterfaceAddresses::~InterfaceAddresses() {
   if (list_) freeifaddrs(list_);
 }
 
 bool InterfaceAddresses::Load() { return getifaddrs(&list_) == 0; }
-
-const char* AddressText(const SocketAddress& address, char* text, socklen_t size) {
-  const void* raw = address.sa.sa_family == AF_INET6
-                        ? static_cast<const void*>(&address.v6.sin6_addr)
-                        : static_cast<const void*>(&address.v4.sin_addr);
-  if (!inet_ntop(address.sa.sa_family, raw, text, size) && size > 0) text[0] = '\0';
-  return text;
-}
 
 bool InterfaceAddress(const ifaddrs* entry, int family, SocketAddress* local) {
   if (!entry->ifa_addr || entry->ifa_addr->sa_family != family) return false;
@@ -73,7 +58,7 @@ bool OpenOnInterfaceV4(const ifaddrs* entry, bool broadcast, UdpSocket* sock,
   if (!InterfaceAddress(entry, AF_INET, local)) return false;
   *sock = UdpSocket(AF_INET);
   if (!sock->open()) return false;
-  SetDiscoveryOptions(sock->fd(), broadcast);
+  SetBroadcast(sock->fd(), broadcast);
   if (bind(sock->fd(), &local->sa, sizeof local->v4) != 0) {
     ReportErrno("[ipv4 BC] ERROR on binding");
     return false;
@@ -81,31 +66,10 @@ bool OpenOnInterfaceV4(const ifaddrs* entry, bool broadcast, UdpSocket* sock,
   return true;
 }
 
-bool ResolveTarget(const char* text, int family, SocketAddress* out) {
-  addrinfo hints{};
-  hints.ai_flags = AI_NUMERICHOST;
-  hints.ai_family = family;
-  addrinfo* found = nullptr;
-  const int rc = getaddrinfo(text, nullptr, &hints, &found);
-  if (rc != 0) {
-    Diagnose("error in getaddrinfo: %s\n", gai_strerror(rc));
-    return false;
-  }
-  *out = SocketAddress{};
-  memcpy(&out->any, found->ai_addr, std::min<size_t>(found->ai_addrlen, sizeof out->any));
-  freeaddrinfo(found);
-  if (out->sa.sa_family == AF_INET6) {
-    out->v6.sin6_port = FLIPWORD(kSnmpPort);
-  } else {
-    out->v4.sin_port = FLIPWORD(kSnmpPort);
-  }
-  return true;
-}
-
-void SetDiscoveryOptions(int fd, bool broadcast) {
-  const int flag = broadcast ? 1 : 0;
-  setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &flag, sizeof flag);
-  SetReceiveTimeout(fd, kSilence);
+bool DiscoveryTarget(const char* text, int family, SocketAddress* out) {
+  if (ParseNumericAddress(text, family, kSnmpPort, out)) return true;
+  Diagnose("error in getaddrinfo: not a numeric address\n");
+  return false;
 }
 
 ssize_t SendThreeTimes(int fd, const unsigned char* message, size_t length,
@@ -119,22 +83,23 @@ void RememberScope(int scope, const char* ifname) {
   if (ifname) snprintf(g_ifsName, sizeof g_ifsName, "%%%s", ifname);
 }
 
-void ReportAgent(const SocketAddress& from, SearchAgentCallback callback, void* context,
-                 const char* announce) {
-  if (!callback) return;
+void ReportAgent(const SocketAddress& from, Scan& scan, const char* announce) {
+  if (!scan.callback || !scan.agents.Admit(from)) return;
   char text[INET6_ADDRSTRLEN];
   AddressText(from, text, sizeof text);
   if (announce) Diagnose("%s%s\n", announce, text);
-  callback(text, nullptr, context);
+  scan.callback(text, nullptr, scan.context);
 }
 
-void ReportMatches(CNetIO& netio, int fd, SearchAgentCallback callback, void* context) {
-  ReceiveLoop loop(fd, kDiscoveryReceive);
+void ReportMatches(CNetIO& netio, int fd, const Deadline& deadline, Scan& scan) {
+  ReceiveLoop loop(fd, deadline, kDiscoverySilence);
   unsigned char datagram[kReceiveSize];
   SocketAddress from{};
   for (ssize_t n; (n = loop.Next(datagram, sizeof datagram, &from)) > 0;) {
     if (netio.parseForOID(datagram, static_cast<int>(n), nullptr, 0)) {
-      ReportAgent(from, callback, context);
+      ReportAgent(from, scan);
+    } else {
+      ReportRefusal(from);
     }
   }
 }
