@@ -33,16 +33,6 @@ std::vector<std::string> SortedLines(const std::string& text) {
   return lines;
 }
 
-std::string Hex(const std::vector<uint8_t>& bytes) {
-  std::string out;
-  char two[3];
-  for (uint8_t b : bytes) {
-    snprintf(two, sizeof two, "%02x", b);
-    out += two;
-  }
-  return out;
-}
-
 class Fleet : public testing::Test {
  protected:
   void SetUp() override {
@@ -120,8 +110,8 @@ TEST_F(Fleet, JsonLinesTakeDiscoverOutputAsInput) {
        " d.get('raw'))"},
       {}, seconds(10), r.out);
   ASSERT_EQ(shape.exitCode, 0) << r.out << shape.err;
-  const std::string v1Raw = Hex(testenv::StatusRecord(0xAA));
-  const std::string v3Raw = Hex(testenv::StatusRecord(17));
+  const std::string v1Raw = testenv::Hex(testenv::StatusRecord(0xAA));
+  const std::string v3Raw = testenv::Hex(testenv::StatusRecord(17));
   EXPECT_EQ(SortedLines(shape.out),
             (std::vector<std::string>{
                 "['address', 'black_level', 'protocol', 'raw'] 127.0.0.1 SNMPv1 42 None " + v1Raw,

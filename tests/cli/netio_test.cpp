@@ -58,16 +58,6 @@ std::string Json(const std::string& document, const std::string& expression) {
   return r.out.substr(0, r.out.find_last_not_of('\n') + 1);
 }
 
-std::string Hex(const std::vector<uint8_t>& bytes) {
-  std::string out;
-  char two[3];
-  for (uint8_t b : bytes) {
-    snprintf(two, sizeof two, "%02x", b);
-    out += two;
-  }
-  return out;
-}
-
 testenv::SnmpUser Configured() {
   _SNMP_PARAM_V3 params{};
   SnmpV3FillCredentials(&params);
@@ -182,7 +172,7 @@ class NetioAgainstPrinters : public testing::Test {
     config.sysObjectID = kPrinterObjectId;
     config.sysName = "ink-jet-7";
     config.extraLines = {std::string("override ") + kFwOid + " octet_str 0x" +
-                         Hex({kHostileFw.begin(), kHostileFw.end()})};
+                         testenv::Hex({kHostileFw.begin(), kHostileFw.end()})};
     agent_ = std::make_unique<testenv::Snmpd>(config);
     std::string why;
     ASSERT_TRUE(agent_->Start(&why)) << why;
@@ -201,10 +191,10 @@ TEST_F(NetioAgainstPrinters, StatusOverSnmpV1) {
   r = RunNetio({"status", "::1", "--raw", "--json"});
   ASSERT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(Json(r.out, "d['address'], d['protocol'], d['black_level']"), "::1 SNMPv1 42");
-  EXPECT_EQ(Json(r.out, "d['raw']"), Hex(testenv::StatusRecord(0xAA)));
+  EXPECT_EQ(Json(r.out, "d['raw']"), testenv::Hex(testenv::StatusRecord(0xAA)));
 
   r = RunNetio({"status", "127.0.0.1", "--raw"});
-  EXPECT_EQ(r.out, "black: 42%\n" + Hex(testenv::StatusRecord(0xAA)) + "\n");
+  EXPECT_EQ(r.out, "black: 42%\n" + testenv::Hex(testenv::StatusRecord(0xAA)) + "\n");
 }
 
 TEST_F(NetioAgainstPrinters, StatusFallsBackToSnmpV3AndSaysWhenNothingAnswers) {

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -46,6 +47,16 @@ std::string ReadFile(const std::string& path) {
   std::stringstream ss;
   ss << in.rdbuf();
   return ss.str();
+}
+
+std::string Hex(const std::vector<uint8_t>& bytes) {
+  std::string out;
+  char two[3];
+  for (uint8_t b : bytes) {
+    snprintf(two, sizeof two, "%02x", b);
+    out += two;
+  }
+  return out;
 }
 
 void WriteFile(const std::string& path, const std::string& text, mode_t mode) {

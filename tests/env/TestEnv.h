@@ -7,6 +7,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,8 @@ class TempDir {
 };
 
 std::string ReadFile(const std::string& path);
+// Lower-case hexadecimal, two digits an octet.
+std::string Hex(const std::vector<uint8_t>& bytes);
 void WriteFile(const std::string& path, const std::string& text, mode_t mode = 0644);
 
 // Absolute path of an installed program, or "" when it is missing.
