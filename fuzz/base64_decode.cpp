@@ -14,7 +14,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   // Exactly `capacity` octets, so a store past them is caught.
   std::unique_ptr<unsigned char[]> target(new unsigned char[capacity]);
-  const int stored = base64_decode(rest.c_str(), target.get(), capacity);
+  const auto source = fuzz::Copy(rest.c_str(), rest.size() + 1);
+  const int stored = base64_decode(reinterpret_cast<const char*>(source.get()), target.get(),
+                                   capacity);
   FUZZ_CHECK(stored >= -1 && stored <= static_cast<int>(capacity));
 
   const unsigned n = static_cast<unsigned>(rest.size());

@@ -13,7 +13,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   PRINTER_STATUS viaFunction, viaMember;
   memset(&viaFunction, 0xEE, sizeof viaFunction);
   memset(&viaMember, 0xEE, sizeof viaMember);
-  const int result = DecodStatusFromDeviceID(text.c_str(), &viaFunction);
+  const auto exact = fuzz::Copy(text.c_str(), size + 1);
+  const int result = DecodStatusFromDeviceID(reinterpret_cast<const char*>(exact.get()),
+                                             &viaFunction);
   FUZZ_CHECK(result == 0 || result == -1);
   CTavraCmd cmd;
   FUZZ_CHECK(cmd.DecodStatusFromDeviceID(&text[0], &viaMember) == result);

@@ -2,25 +2,13 @@
 // every out-pointer and each value callback, and the three readers built on it.
 #include <cstring>
 #include <memory>
+#include <string>
 
 #include "fuzz/FuzzSupport.h"
-#include "netio/NetIO.h"
-
-namespace {
-
-CNetIO& Discoverer() {
-  static CNetIO* net = [] {
-    auto* n = new CNetIO;
-    n->InitTargetOID("1.3.6.1.4.1.40719.886.1", "1.3.6.1.4.1.40719.886.2.1");
-    return n;
-  }();
-  return *net;
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > kDeviceIdSize) return 0;  // the reads receive at most 4024 octets
+  CNetIO& discoverer = fuzz::Setup().discoverer;
   const int length = static_cast<int>(size);
   const int plain = CNetIO::parseGetResponse(data, length, nullptr, nullptr, nullptr, nullptr,
                                              nullptr, nullptr);
@@ -41,15 +29,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
   }
   FUZZ_CHECK(sysObjIdLen >= 0 && sysObjIdLen <= kSysObjIdSize);
-  FUZZ_CHECK(strnlen(g_deviceid, kDeviceIdSize) < kDeviceIdSize);
 
   std::unique_ptr<char[]> out(new char[kRecvBufSize]);
   const int text = CNetIO::parseForRecvBuf(data, length, out.get());
   FUZZ_CHECK(text == 0 || (text == 1 && plain == 1 && strnlen(out.get(), kRecvBufSize) < kRecvBufSize));
 
+  // An earlier printer's device ID left behind must never be decoded as this one's.
+  snprintf(g_deviceid, kDeviceIdSize, "STS:%s", std::string(144, 'A').c_str());
   PRINTER_STATUS status;
-  if (CNetIO::parseForDeviceId(data, length, &status)) FUZZ_CHECK(plain == 1);
-  const int matched = Discoverer().parseForOID(data, length, nullptr, 0);
+  if (CNetIO::parseForDeviceId(data, length, &status))
+    FUZZ_CHECK(plain == 1 && memmem(data, size, "STS:", 4) != nullptr);
+  FUZZ_CHECK(strnlen(g_deviceid, kDeviceIdSize) < kDeviceIdSize);
+  const int matched = discoverer.parseForOID(data, length, nullptr, 0);
   FUZZ_CHECK(matched == 0 || (matched == 1 && plain == 1 && sysObjIdLen > 4));
   return 0;
 }

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "fuzz/FuzzSnmpV3.h"
+#include "fuzz/FuzzSupport.h"
 
 namespace {
 

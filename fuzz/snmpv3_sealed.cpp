@@ -2,20 +2,10 @@
 // with the fixed engine's keys (authenticated, and enciphered when the first
 // octet asks for privacy), so the mutations reach the parser's reading of the
 // deciphered scoped PDU and the value callbacks behind it.
-#include <cstring>
-#include <memory>
-
-#include "fuzz/FuzzSnmpV3.h"
-#include "netio/Discovery.h"
+#include "fuzz/FuzzSupport.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > kSnmpV3WorkSize) return 0;
-  static const bool captureNames = [] {
-    return EncodeCaptureOid("1.3.6.1.2.1.1.2.0", _sysObjIdOid, &_sysObjIdOidLen) &&
-           EncodeCaptureOid("1.3.6.1.2.1.1.5.0", _sysNameOid, &_sysNameOidLen);
-  }();
-  FUZZ_CHECK(captureNames);
-
   fuzz::Input in(data, size);
   const uint8_t variant = in.Byte();
   fuzz::Envelope e;
@@ -23,13 +13,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   e.boots = 7;
   e.time = 4000;
   e.msgId = 1;
-  e.user = fuzz::Keys().credentials.userName;
+  e.user = fuzz::Setup().credentials.userName;
   memcpy(e.salt, "\x00\x00\x00\x07\x11\x22\x33\x44", sizeof e.salt);
   const std::string message = fuzz::Seal(e, in.Bytes(in.remaining()));
   if (message.empty()) return 0;
 
-  std::unique_ptr<unsigned char[]> msg(new unsigned char[message.size()]);
-  memcpy(msg.get(), message.data(), message.size());
+  const auto msg = fuzz::Copy(message.data(), message.size());
   _SNMP_PARAM_V3 params =
       fuzz::Params(variant & 2 ? searchAgentProCallbackEx2 : outputDeviceIdValue);
   unsigned char errorStatus, errorIndex;
@@ -41,8 +30,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_CHECK(params.engineIDLen == sizeof fuzz::kEngineId &&
              memcmp(params.engineID, fuzz::kEngineId, sizeof fuzz::kEngineId) == 0);
   FUZZ_CHECK(params.engineBoots == 7 && params.engineTime == 4000);
-  FUZZ_CHECK(strnlen(g_deviceid, kDeviceIdSize) < kDeviceIdSize);
-  FUZZ_CHECK(_sysObjIdLen >= 0 && _sysObjIdLen <= kCaptureSize);
-  FUZZ_CHECK(strnlen(_sysNameValue, kCaptureSize) < kCaptureSize);
+  fuzz::CheckCaptureBuffers();
   return 0;
 }

@@ -4,8 +4,6 @@
 set(USBINK_FUZZ_TARGETS
   base64_decode
   device_id
-  ber_length
-  oid_encode
   snmpv1_response
   snmpv3_response
   snmpv3_sealed

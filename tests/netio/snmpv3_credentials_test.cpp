@@ -2,6 +2,7 @@
 // in the program as plain text.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 #include "env/TestEnv.h"
@@ -9,29 +10,22 @@
 
 namespace {
 
-bool Printable(const std::string& s) {
-  for (char c : s)
-    if (c < 0x20 || c > 0x7E) return false;
-  return true;
-}
-
-TEST(SnmpV3Credentials, FillTheRecordInTheirConfiguredForm) {
-  _SNMP_PARAM_V3 params{};
-  SnmpV3FillCredentials(&params);
-  const std::string user = params.userName, auth = params.authPassword, priv = params.privPassword;
-  EXPECT_EQ(user.size(), 8u);
-  EXPECT_EQ(auth.size(), 20u);
-  EXPECT_EQ(priv.size(), 20u);
-  EXPECT_TRUE(Printable(user) && Printable(auth) && Printable(priv));
-}
-
-TEST(SnmpV3Credentials, AreNotInTheBinaryAsText) {
+TEST(SnmpV3Credentials, HaveTheirFormAndAreNotInTheBinaryAsText) {
   _SNMP_PARAM_V3 params{};
   SnmpV3FillCredentials(&params);
   const std::string image = testenv::ReadFile("/proc/self/exe");
   ASSERT_GT(image.size(), 10000u);
-  for (const std::string text : {params.userName, params.authPassword, params.privPassword})
-    EXPECT_EQ(image.find(text), std::string::npos) << text;
+  const struct {
+    std::string text;
+    size_t size;
+  } rows[] = {{params.userName, 8}, {params.authPassword, 20}, {params.privPassword, 20}};
+  for (const auto& row : rows) {
+    EXPECT_EQ(row.text.size(), row.size) << row.text;
+    EXPECT_TRUE(std::all_of(row.text.begin(), row.text.end(),
+                            [](char c) { return c >= 0x20 && c <= 0x7E; }))
+        << row.text;
+    EXPECT_EQ(image.find(row.text), std::string::npos) << row.text;
+  }
 }
 
 }  // namespace

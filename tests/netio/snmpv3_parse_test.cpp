@@ -1,16 +1,17 @@
 // SNMPv3 message parsing: a discovery Report octet for octet, authenticated
-// and enciphered Responses, forged authentication fields, the Data model's
-// limits, and truncated or overrunning input in exactly sized heap buffers.
+// and enciphered Responses, forged authentication fields, the copies' limits,
+// and every prefix and single-octet edit of each kind of message.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstring>
 #include <functional>
-#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "netio/NetIO.h"
+#include "tests/netio/MessageProperties.h"
 #include "tests/netio/SeenBindings.h"
 #include "tests/netio/SnmpV3Messages.h"
 
@@ -38,28 +39,51 @@ struct Outcome {
   unsigned char requestId = 0xEE, errorStatus = 0xEE, errorIndex = 0xEE;
   int version = -1;
   _SNMP_PARAM_V3 params{};
-  Bytes after;  // the message as the parser left it
 };
 
-// Parses a copy in a heap buffer of exactly its size, so ASan sees any over-read.
-Outcome Parse(const Bytes& msg, bool requireAuth = false, const Bytes& authKey = kAuthKey) {
+enum class Entry { kPlain, kAuthenticated };
+
+// Parses in place; the message properties hand exactly sized heap buffers.
+Outcome ParseIn(uint8_t* msg, size_t size, Entry entry = Entry::kPlain,
+                const Bytes& authKey = kAuthKey) {
   g_seen.clear();
   Outcome o;
   memcpy(o.params.authKey, authKey.data(), 16);
   memcpy(o.params.privKey, kPrivKey.data(), 16);
   o.params.valueCallback = Record;
-  auto copy = std::make_unique<unsigned char[]>(std::max<size_t>(msg.size(), 1));
-  if (!msg.empty()) memcpy(copy.get(), msg.data(), msg.size());
-  auto parse = requireAuth ? CNetIO::parseSnmpV3AuthenticatedResponse
-                           : CNetIO::parseSnmpV3Response;
-  o.result = parse(copy.get(), int(msg.size()), &o.version, &o.requestId, &o.errorStatus,
-                   &o.errorIndex, &o.params);
-  o.after.assign(copy.get(), copy.get() + msg.size());
+  auto parse = entry == Entry::kAuthenticated ? CNetIO::parseSnmpV3AuthenticatedResponse
+                                              : CNetIO::parseSnmpV3Response;
+  o.result = parse(msg, int(size), &o.version, &o.requestId, &o.errorStatus, &o.errorIndex,
+                   &o.params);
   return o;
+}
+
+Outcome Parse(Bytes msg, Entry entry = Entry::kPlain, const Bytes& authKey = kAuthKey) {
+  return ParseIn(msg.data(), msg.size(), entry, authKey);
+}
+
+// Everything a parse hands back, for comparing two parses.
+std::optional<std::string> Summary(uint8_t* msg, size_t size, Entry entry) {
+  const Outcome o = ParseIn(msg, size, entry);
+  if (o.result != 1) return std::nullopt;
+  std::string s = testing::PrintToString(
+      std::make_tuple(o.version, o.requestId, o.errorStatus, o.errorIndex, o.params.engineBoots,
+                      o.params.engineTime, Bytes(o.params.engineID,
+                                                 o.params.engineID + o.params.engineIDLen)));
+  for (const auto& b : g_seen) s += testing::PrintToString(std::make_tuple(b.oid, b.tag, b.value));
+  return s;
 }
 
 Message Signed(const std::string& deviceId = "MFG:Acme;") {
   return Response(kEngine, "inkprobe", kAuthKey.data(), kPrivKey.data(), deviceId);
+}
+
+Message Unsigned() {
+  Message m = Signed();
+  m.flags = 0;
+  m.authLen = 0;
+  m.salt.clear();
+  return m;
 }
 
 TEST(SnmpV3Parse, DiscoveryReport) {
@@ -69,52 +93,35 @@ TEST(SnmpV3Parse, DiscoveryReport) {
   EXPECT_EQ(Bytes(o.params.engineID, o.params.engineID + o.params.engineIDLen), kEngine);
   EXPECT_EQ(o.params.engineBoots, 3u);
   EXPECT_EQ(o.params.engineTime, 1234u);
-  EXPECT_EQ(o.version, 3);
-  EXPECT_EQ(o.requestId, 0);
-  EXPECT_EQ(o.errorStatus, 0);
-  EXPECT_EQ(o.errorIndex, 0);
+  EXPECT_EQ(std::make_tuple(o.version, o.requestId, o.errorStatus, o.errorIndex),
+            std::make_tuple(3, 0, 0, 0));
   ASSERT_EQ(g_seen.size(), 1u);
   EXPECT_EQ(g_seen[0].oid, UnknownEngineIdsOid());
   EXPECT_EQ(g_seen[0].tag, 0x41);
   EXPECT_EQ(g_seen[0].value, Hex("07"));
-  EXPECT_EQ(Parse(kReport, true).result, 0) << "a Report without authentication";
+  EXPECT_EQ(Parse(kReport, Entry::kAuthenticated).result, 0) << "a Report without authentication";
 }
 
+// Edits of the Report at the octets after a marker.
 TEST(SnmpV3Parse, ReportEdits) {
-  struct Row {
-    const char* what;
-    std::function<void(Bytes&)> edit;
-    int result;
-  } rows[] = {
-      {"outer length one more", [](Bytes& m) { m[1] = 0x61; }, 0},
-      {"outer length one less", [](Bytes& m) { m[1] = 0x5F; }, 0},
-      {"a trailing octet", [](Bytes& m) { m.push_back(0); }, 0},
-      {"PDU tag A0", [](Bytes& m) { m[m.size() - 30] = 0xA0; }, 0},
-      {"PDU tag A2", [](Bytes& m) { m[m.size() - 30] = 0xA2; }, 1},
-      {"PDU tag A3", [](Bytes& m) { m[m.size() - 30] = 0xA3; }, 1},
-      {"contextEngineID differs in its last octet", [](Bytes& m) { m[m.size() - 33] ^= 1; }, 0},
-      {"msgGlobalData not a SEQUENCE", [](Bytes& m) { m[5] = 0x31; }, 0},
-      {"empty msgFlags", [](Bytes& m) { m[16] = 0x00; }, 0},
-  };
-  for (const auto& row : rows) {
-    Bytes m = kReport;
-    row.edit(m);
-    EXPECT_EQ(Parse(m).result, row.result) << row.what;
-  }
-}
-
-// Each length octet raised beyond its container, or to a long form that runs out.
-TEST(SnmpV3Parse, InnerLengthsThatOverrun) {
-  struct Row {
+  const struct {
     const char* at;
     size_t offset;
     uint8_t value;
+    int result;
   } rows[] = {
-      {"04 1C 30 1A", 1, 0x7F}, {"30 1A 04 0B", 1, 0x1B}, {"04 0B 80", 1, 0x7F},
-      {"02 02 04 D2", 1, 0x7F}, {"02 02 04 D2", 1, 0x84}, {"04 00 04 00 04 00 30", 1, 0x7F},
-      {"A8 1C", 1, 0x1D},       {"A8 1C", 1, 0x83},       {"30 11 30 0F", 1, 0x12},
-      {"30 0F 06", 1, 0x10},    {"06 0A 2B", 1, 0x0D},    {"41 01 07", 1, 0x02},
-      {"41 01 07", 1, 0xFF},    {"30 2D 04 0B", 1, 0x2E},
+      {"30 60", 1, 0x61, 0},        // outer length one more
+      {"30 60", 1, 0x5F, 0},        // outer length one less
+      {"A8 1C", 0, 0xA0, 0},        // a GetRequest is no answer
+      {"A8 1C", 0, 0xA2, 1},        // a Response
+      {"A8 1C", 0, 0xA3, 1},        // read like a Response
+      {"A8 1C", 1, 0x83, 0},        // long form running out
+      {"11 22 33 04 00 A8", 2, 0x32, 0},  // contextEngineID differs in its last octet
+      {"30 0E", 0, 0x31, 0},        // msgGlobalData not a SEQUENCE
+      {"04 01 00 02 01 03 04", 1, 0x00, 0},  // empty msgFlags
+      {"02 02 04 D2", 1, 0x84, 0},  // engine time's length runs out
+      {"41 01 07", 1, 0x02, 0},     // last value one past the message
+      {"30 1A 04 0B", 1, 0x1B, 0},  // USM sequence one past its OCTET STRING
   };
   for (const auto& row : rows) {
     Bytes m = kReport;
@@ -122,41 +129,38 @@ TEST(SnmpV3Parse, InnerLengthsThatOverrun) {
     auto it = std::search(m.begin(), m.end(), at.begin(), at.end());
     ASSERT_NE(it, m.end()) << row.at;
     it[long(row.offset)] = row.value;
-    EXPECT_EQ(Parse(m).result, 0) << row.at << " -> " << int(row.value);
+    EXPECT_EQ(Parse(m).result, row.result) << row.at << " +" << row.offset << " = " << int(row.value);
   }
+  Bytes trailing = kReport;
+  trailing.push_back(0);
+  EXPECT_EQ(Parse(trailing).result, 0) << "a trailing octet";
 }
 
 TEST(SnmpV3Parse, EveryPrefixIsRefused) {
-  Message plain = Signed();
-  plain.flags = 0;
-  plain.authLen = 0;
-  plain.salt.clear();
-  for (const Bytes& msg : {kReport, Encode(Signed()), Encode(plain)}) {
-    ASSERT_EQ(Parse(msg).result, 1);
-    for (size_t n = 0; n < msg.size(); ++n)
-      EXPECT_EQ(Parse(Bytes(msg.begin(), msg.begin() + long(n))).result, 0) << n;
+  for (Entry entry : {Entry::kPlain, Entry::kAuthenticated}) {
+    const msgprop::Decode decode = [entry](uint8_t* m, size_t n) { return Summary(m, n, entry); };
+    if (entry == Entry::kPlain) {
+      msgprop::ExpectEveryPrefixRefused(kReport, decode);
+      msgprop::ExpectEveryPrefixRefused(Encode(Unsigned()), decode);
+    }
+    msgprop::ExpectEveryPrefixRefused(Encode(Signed()), decode);
   }
 }
 
-// Whatever one octet becomes, the parser stays inside the datagram.
-TEST(SnmpV3Parse, EveryOctetEditedStaysInBounds) {
-  Message plain = Signed();
-  plain.flags = 0;
-  plain.authLen = 0;
-  plain.salt.clear();
-  for (const Bytes& msg : {kReport, Encode(plain), Encode(Signed())}) {
-    for (size_t i = 0; i < msg.size(); ++i) {
-      for (uint8_t v : {0x00, 0x01, 0x7F, 0x80, 0x81, 0x82, 0x84, 0x85, 0xFF}) {
-        Bytes m = msg;
-        m[i] = v;
-        Parse(m);
-      }
-    }
+// An authenticated message allows no edit to pass that changes what it says;
+// an unauthenticated one is checked for staying inside its buffer.
+TEST(SnmpV3Parse, EveryOctetEditIsRefusedOrDecodesTheSame) {
+  msgprop::ExpectEveryEditRefusedOrSame(
+      Encode(Signed()), [](uint8_t* m, size_t n) { return Summary(m, n, Entry::kPlain); });
+  for (const Bytes& msg : {kReport, Encode(Unsigned())}) {
+    msgprop::ExpectEveryEditRefusedOrSame(msg, [](uint8_t* m, size_t n) {
+      return Summary(m, n, Entry::kPlain) ? std::optional<std::string>("") : std::nullopt;
+    });
   }
 }
 
 TEST(SnmpV3Parse, SizeLimitsOfTheCopies) {
-  struct Row {
+  const struct {
     const char* what;
     std::function<void(Message&)> edit;
     int result;
@@ -192,18 +196,15 @@ TEST(SnmpV3Parse, PduFields) {
   Bytes empty = Encode(m);
   EXPECT_EQ(Parse(empty).result, 1);
   EXPECT_TRUE(g_seen.empty());
-  ASSERT_EQ(empty.back(), 0x00);
   empty.back() = 0x80;  // the lone 80: a list of length 0
   EXPECT_EQ(Parse(empty).result, 1);
   EXPECT_TRUE(g_seen.empty());
 
   m.bindings = {{DeviceIdOid(), Text("first")}, {DeviceIdOid(), Text("second")}};
   Bytes two = Encode(m);
-  const Bytes second = Cat({Hex("30"), {uint8_t(2 + 19 + 8)}});
-  auto it = std::search(two.begin() + 40, two.end(), second.begin(), second.end());
+  const Bytes second = Hex("30 1D 06 13");
+  auto it = std::search(two.begin() + 60, two.end(), second.begin(), second.end());
   ASSERT_NE(it, two.end());
-  ASSERT_EQ(Parse(two).result, 1);
-  ASSERT_EQ(g_seen.size(), 2u);
   *it = 0x31;
   EXPECT_EQ(Parse(two).result, 0);
   ASSERT_EQ(g_seen.size(), 1u) << "the first binding still reached the callback";
@@ -211,29 +212,36 @@ TEST(SnmpV3Parse, PduFields) {
 }
 
 TEST(SnmpV3Parse, AuthenticatedEncipheredResponse) {
-  const Bytes msg = Encode(Signed("MFG:Acme;STS:x;"));
-  for (bool requireAuth : {false, true}) {
-    const Outcome o = Parse(msg, requireAuth);
+  const std::string id = "MFG:Acme;STS:x;";
+  for (Entry entry : {Entry::kPlain, Entry::kAuthenticated}) {
+    Bytes msg = Encode(Signed(id));
+    const Outcome o = Parse(msg, entry);
     EXPECT_EQ(o.result, 1);
     ASSERT_EQ(g_seen.size(), 1u);
     EXPECT_EQ(g_seen[0].oid, DeviceIdOid());
     EXPECT_EQ(g_seen[0].tag, 0x04);
-    EXPECT_EQ(g_seen[0].value, Bytes({'M', 'F', 'G', ':', 'A', 'c', 'm', 'e', ';', 'S', 'T', 'S',
-                                      ':', 'x', ';'}));
+    EXPECT_EQ(g_seen[0].value, Bytes(id.begin(), id.end()));
     EXPECT_EQ(o.params.engineBoots, 7u);
     EXPECT_EQ(o.params.engineTime, 4000u);
-    // Left zeroed and deciphered in place.
-    const Bytes zeros(12, 0);
-    EXPECT_NE(std::search(o.after.begin(), o.after.end(), zeros.begin(), zeros.end()),
-              o.after.end());
-    EXPECT_NE(std::search(o.after.begin(), o.after.end(), g_seen[0].value.begin(),
-                          g_seen[0].value.end()),
-              o.after.end());
+  }
+  // Only the answer that echoes the request's msgID counts, all 16 bits of it.
+  Message m = Signed(id);
+  m.msgId = 257;
+  for (uint16_t expected : {257, 1, 2}) {
+    Bytes msg = Encode(m);
+    _SNMP_PARAM_V3 params{};
+    memcpy(params.authKey, kAuthKey.data(), 16);
+    memcpy(params.privKey, kPrivKey.data(), 16);
+    unsigned char status, index;
+    EXPECT_EQ(CNetIO::parseSnmpV3AnswerTo(expected, msg.data(), int(msg.size()), &status, &index,
+                                          &params),
+              expected == 257)
+        << expected;
   }
 }
 
 TEST(SnmpV3Parse, WrongKeyStillRecordsTheEngine) {
-  const Outcome o = Parse(Encode(Signed()), false, kOtherKey);
+  const Outcome o = Parse(Encode(Signed()), Entry::kPlain, kOtherKey);
   EXPECT_EQ(o.result, 0);
   EXPECT_TRUE(g_seen.empty());
   EXPECT_EQ(Bytes(o.params.engineID, o.params.engineID + o.params.engineIDLen), kEngine);
@@ -244,20 +252,13 @@ TEST(SnmpV3Parse, WrongKeyStillRecordsTheEngine) {
 // Each forgery carries the true first octets of the code for its own field,
 // which a comparison over the field's length alone would accept.
 TEST(SnmpV3Parse, ForgedAuthenticationFieldsNeverPass) {
-  struct Row {
-    const char* what;
+  const struct {
     uint8_t flags;
     size_t authLen;
     int plain, authenticated;
   } rows[] = {
-      {"authentication bit, empty field", 0x03, 0, 0, 0},
-      {"authentication bit, 1 octet", 0x03, 1, 0, 0},
-      {"authentication bit, 4 octets", 0x03, 4, 0, 0},
-      {"authentication bit, 11 octets", 0x03, 11, 0, 0},
-      {"authentication bit, 12 octets", 0x03, 12, 1, 1},
-      {"no authentication bit, 4 octets", 0x00, 4, 0, 0},
-      {"no authentication bit, 12 true octets", 0x00, 12, 1, 0},
-      {"no authentication bit, empty field", 0x00, 0, 1, 0},
+      {0x03, 0, 0, 0}, {0x03, 1, 0, 0},  {0x03, 4, 0, 0},  {0x03, 11, 0, 0},
+      {0x03, 12, 1, 1}, {0x00, 4, 0, 0}, {0x00, 12, 1, 0}, {0x00, 0, 1, 0},
   };
   for (const auto& row : rows) {
     Message m = Signed();
@@ -265,10 +266,12 @@ TEST(SnmpV3Parse, ForgedAuthenticationFieldsNeverPass) {
     m.authLen = row.authLen;
     if (!(row.flags & kSnmpV3FlagPriv)) m.salt.clear();
     const Bytes msg = Encode(m);
-    EXPECT_EQ(Parse(msg).result, row.plain) << row.what;
-    EXPECT_EQ(g_seen.size(), size_t(row.plain)) << row.what;
-    EXPECT_EQ(Parse(msg, true).result, row.authenticated) << row.what;
-    EXPECT_EQ(g_seen.size(), size_t(row.authenticated)) << row.what << ": nothing delivered";
+    const std::string what = "flags " + std::to_string(row.flags) + ", " +
+                             std::to_string(row.authLen) + " octets";
+    EXPECT_EQ(Parse(msg).result, row.plain) << what;
+    EXPECT_EQ(g_seen.size(), size_t(row.plain)) << what;
+    EXPECT_EQ(Parse(msg, Entry::kAuthenticated).result, row.authenticated) << what;
+    EXPECT_EQ(g_seen.size(), size_t(row.authenticated)) << what << ": nothing delivered";
   }
 }
 

@@ -1,10 +1,13 @@
+// The device ID's "STS:" field decoded into the 108-byte status record.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "status/TavraCmd.h"
+#include "tests/netio/MessageProperties.h"
 
 namespace {
 
@@ -25,24 +28,16 @@ std::string Base64Of(const void* bytes, size_t n) {
 const PRINTER_STATUS kRecord = SampleRecord();
 const std::string kField = Base64Of(&kRecord, sizeof kRecord);
 
-struct Case {
-  std::string name;
-  std::string deviceId;
-  int result;
-  size_t bytesFilled;  // leading bytes of the record that must match kRecord
-};
-
-TEST(DeviceId, FieldIs144CharactersWithoutPadding) {
-  EXPECT_EQ(144u, kField.size());
-  EXPECT_EQ(std::string::npos, kField.find('='));
-}
-
 TEST(DeviceId, DecodeTable) {
-  const Case cases[] = {
+  const struct {
+    std::string name;
+    std::string deviceId;
+    int result;
+    size_t bytesFilled;  // leading bytes of the record that must match kRecord
+  } rows[] = {
       {"last key", "MFG:Acme;CMD:PCL;STS:" + kField + ";", 0, 108},
       {"newline after", "MFG:Acme;STS:" + kField + ";\n", 0, 108},
-      {"CRLF after", "MFG:Acme;STS:" + kField + ";\r\n", 0, 108},
-      {"separators inside", "STS:" + kField.substr(0, 70) + " \n;" + kField.substr(70) + ";", 0,
+      {"separators inside", "STS:" + kField.substr(0, 70) + " \r\n;" + kField.substr(70) + ";", 0,
        108},
       {"key after the field", "MFG:Acme;STS:" + kField + ";MDL:X;", -1, 108},
       {"one stray letter after the field", "STS:" + kField + ";1", 0, 108},
@@ -56,44 +51,47 @@ TEST(DeviceId, DecodeTable) {
       {"no key", "MFG:Acme;CMD:PCL;MDL:Laser;" + kField, -1, 0},
       {"key at the end", "MFG:Acme;STS:", -1, 0},
       {"partial key", "MFG:Acme;STS", -1, 0},
+      {"key without its colon before the key", "CMD:STS;STS:" + kField, 0, 108},
   };
-  for (const auto& c : cases) {
+  for (const auto& row : rows) {
     PRINTER_STATUS out;
     memset(&out, 0, sizeof out);
-    EXPECT_EQ(c.result, DecodStatusFromDeviceID(c.deviceId.c_str(), &out)) << c.name;
-    EXPECT_EQ(0, memcmp(&out, &kRecord, c.bytesFilled)) << c.name;
+    EXPECT_EQ(row.result, DecodStatusFromDeviceID(row.deviceId.c_str(), &out)) << row.name;
+    EXPECT_EQ(0, memcmp(&out, &kRecord, row.bytesFilled)) << row.name;
     CTavraCmd cmd;
-    std::string writable = c.deviceId;
+    std::string writable = row.deviceId;
     PRINTER_STATUS viaMember;
     memset(&viaMember, 0, sizeof viaMember);
-    EXPECT_EQ(c.result, cmd.DecodStatusFromDeviceID(writable.data(), &viaMember)) << c.name;
-    EXPECT_EQ(0, memcmp(&out, &viaMember, sizeof out)) << c.name;
+    EXPECT_EQ(row.result, cmd.DecodStatusFromDeviceID(writable.data(), &viaMember)) << row.name;
+    EXPECT_EQ(0, memcmp(&out, &viaMember, sizeof out)) << row.name;
   }
 }
 
 TEST(DeviceId, RefusesMissingInputsWithoutTouchingTheRecord) {
   PRINTER_STATUS out;
   memset(&out, 0x5A, sizeof out);
-  PRINTER_STATUS untouched = out;
-  std::string id = "STS:" + kField;
+  const PRINTER_STATUS untouched = out;
+  const std::string id = "STS:" + kField;
   EXPECT_EQ(-1, DecodStatusFromDeviceID("", &out));
   EXPECT_EQ(-1, DecodStatusFromDeviceID(nullptr, &out));
   EXPECT_EQ(-1, DecodStatusFromDeviceID(id.c_str(), nullptr));
   EXPECT_EQ(0, memcmp(&out, &untouched, sizeof out));
 }
 
-// Every prefix in a heap buffer of exactly its size: a read past the
-// terminator is an ASan report. Only prefixes holding the whole field decode.
-TEST(DeviceId, EveryPrefixStaysInItsBuffer) {
-  const std::string id = "MFG:Acme;CMD:PCL;STS:" + kField + ";";
-  const size_t whole = id.size() - 1;
-  for (size_t n = 0; n <= id.size(); ++n) {
-    auto buf = std::make_unique<char[]>(n + 1);
-    memcpy(buf.get(), id.data(), n);
-    buf[n] = '\0';
-    PRINTER_STATUS out;
-    EXPECT_EQ(n >= whole ? 0 : -1, DecodStatusFromDeviceID(buf.get(), &out)) << n;
-  }
+// The text and its terminator exactly sized on the heap: a read past the
+// terminator is an ASan report.
+TEST(DeviceId, EveryPrefixIsRefused) {
+  const std::string id = "MFG:Acme;CMD:PCL;STS:" + kField;
+  msgprop::ExpectEveryPrefixRefused(
+      msgprop::Bytes(id.begin(), id.end()),
+      [](uint8_t* data, size_t size) -> std::optional<std::string> {
+        auto text = std::make_unique<char[]>(size + 1);
+        memcpy(text.get(), data, size);
+        text[size] = '\0';
+        PRINTER_STATUS out;
+        if (DecodStatusFromDeviceID(text.get(), &out) != 0) return std::nullopt;
+        return std::string(reinterpret_cast<const char*>(&out), sizeof out);
+      });
 }
 
 }  // namespace
