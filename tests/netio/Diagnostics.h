@@ -1,8 +1,6 @@
 // The library's diagnostic lines captured for a test to read.
 #pragma once
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -11,7 +9,12 @@
 
 namespace testnetio {
 
-// The library's lines, kept in a file for the test to read.
+inline int Occurrences(const std::string& text, const std::string& needle) {
+  int n = 0;
+  for (size_t at = 0; (at = text.find(needle, at)) != std::string::npos; at += needle.size()) ++n;
+  return n;
+}
+
 class Diagnostics {
  public:
   Diagnostics() : file_(tmpfile()) { netio::SetDiagnosticsSink(file_); }
@@ -31,12 +34,7 @@ class Diagnostics {
     for (size_t n; (n = fread(buffer, 1, sizeof buffer, file_)) > 0;) text.append(buffer, n);
     return text;
   }
-  int Count(const std::string& needle) const {
-    int n = 0;
-    const std::string text = Text();
-    for (size_t at = 0; (at = text.find(needle, at)) != std::string::npos; at += needle.size()) ++n;
-    return n;
-  }
+  int Count(const std::string& needle) const { return Occurrences(Text(), needle); }
   // The refusal lines, in order, without their common start.
   std::vector<std::string> Refusals() const {
     std::vector<std::string> lines;
@@ -47,13 +45,6 @@ class Diagnostics {
       at = end;
     }
     return lines;
-  }
-  // Forget what was written so far.
-  void Clear() {
-    if (file_) {
-      fflush(file_);
-      if (ftruncate(fileno(file_), 0) == 0) rewind(file_);
-    }
   }
 
  private:
