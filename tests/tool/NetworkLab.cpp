@@ -19,15 +19,6 @@ testenv::SnmpUser ConfiguredUser() {
 
 }  // namespace
 
-std::string ReportFor(int level) {
-  return R"(<?xml version="1.0" encoding="UTF-8"?> <!DOCTYPE plist PUBLIC "-//Apple Computer//DTD PLIST 1.0//EN" "http://www.apple.com/DTDs/PropertyList-1.0.dtd">)"
-         R"(<plist version="1.0"><dict><key>prtMarkerSuppliesTable</key><array><dict><key>prtMarkerSuppliesClass</key><integer>3</integer>)"
-         R"(<key>prtMarkerSuppliesDescription</key><string>Black Print Cartridge</string><key>prtMarkerSuppliesLevel</key><integer>)" +
-         std::to_string(level) +
-         R"(</integer><key>prtMarkerSuppliesMaxCapacity</key><integer>100</integer><key>prtMarkerSRGBRepresentation</key><array><integer>00</integer><integer>00</integer><integer>00</integer></array>)"
-         R"(<key>prtMarkerSuppliesSupplyUnit</key><integer>19</integer><key>prtMarkerSuppliesType</key><integer>3</integer><key>prtMarkerPartNumber</key><string> </string></dict></array></dict></plist>)";
-}
-
 testenv::SnmpdConfig PrinterV1V3(uint8_t level) {
   testenv::SnmpdConfig config = PrinterV3Only(level);
   config.v1 = true;
@@ -43,7 +34,8 @@ testenv::SnmpdConfig PrinterV3Only(uint8_t level, const std::string& engineHex) 
   return config;
 }
 
-std::string RequestFamilies(const testenv::Snmpd& agent) {
+std::string RequestFamilies(const testenv::Snmpd& agent, int count) {
+  agent.WaitForRequests(count, std::chrono::seconds(5));
   const std::string log = agent.Log();
   const std::string v4 = "Connection from UDP: ", v6 = "Connection from UDP/IPv6: ";
   std::string families;
@@ -94,28 +86,24 @@ bool NetworkLab::AddQueue(const std::string& name, const std::string& uri, std::
   return false;
 }
 
-std::vector<ToolRun> NetworkLab::RunTool(const std::vector<std::string>& queues,
+std::vector<testenv::RunResult> NetworkLab::RunTool(const std::vector<std::string>& queues,
                                          const std::vector<std::string>& env) {
   std::vector<std::string> fullEnv = {cupsd_.ServerEnv(), "LC_ALL=C", "LANGUAGE="};
   fullEnv.insert(fullEnv.end(), env.begin(), env.end());
   // Threads made here share this thread's namespaces: the client's network
   // and the test's mounts (a private hosts file).
-  std::vector<std::future<ToolRun>> runs;
+  std::vector<std::future<testenv::RunResult>> runs;
   for (const auto& queue : queues) {
     runs.push_back(std::async(std::launch::async, [queue, fullEnv] {
-      ToolRun run;
-      const auto start = std::chrono::steady_clock::now();
-      run.result = testenv::Run({kTool, queue}, fullEnv, std::chrono::seconds(60));
-      run.elapsed = std::chrono::steady_clock::now() - start;
-      return run;
+      return testenv::Run({kTool, queue}, fullEnv, std::chrono::seconds(60));
     }));
   }
-  std::vector<ToolRun> out;
+  std::vector<testenv::RunResult> out;
   for (auto& run : runs) out.push_back(run.get());
   return out;
 }
 
-std::vector<ToolRun> NetworkLab::RunCases(const std::vector<ToolCase>& cases, std::string* why) {
+std::vector<testenv::RunResult> NetworkLab::RunCases(const std::vector<ToolCase>& cases, std::string* why) {
   std::vector<std::string> queues;
   for (const auto& c : cases) {
     if (!AddQueue(c.queue, c.uri, why)) return {};
@@ -124,13 +112,13 @@ std::vector<ToolRun> NetworkLab::RunCases(const std::vector<ToolCase>& cases, st
   return RunTool(queues);
 }
 
-void ExpectOutcomes(const std::vector<ToolCase>& cases, const std::vector<ToolRun>& runs) {
+void ExpectOutcomes(const std::vector<ToolCase>& cases, const std::vector<testenv::RunResult>& runs) {
   ASSERT_EQ(runs.size(), cases.size());
   for (size_t i = 0; i < runs.size(); ++i) {
     const ToolCase& c = cases[i];
-    const testenv::RunResult& r = runs[i].result;
+    const testenv::RunResult& r = runs[i];
     EXPECT_EQ(r.exitCode, c.exitCode) << c.uri;
-    EXPECT_EQ(r.out, c.level < 0 ? "" : ReportFor(c.level)) << c.uri;
+    EXPECT_EQ(r.out, c.level < 0 ? "" : ReportFor("Black Print Cartridge", c.level)) << c.uri;
     EXPECT_EQ(r.err, "") << c.uri;
   }
 }

@@ -5,7 +5,6 @@
 // DNS-SD wait) overlap instead of adding up.
 #pragma once
 
-#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
@@ -14,21 +13,14 @@
 #include "env/Lab.h"
 #include "env/Snmpd.h"
 #include "env/TestEnv.h"
+#include "PrinterScript.h"
 
 namespace tooltest {
-
-// The English report for a level, exactly as usbink writes it.
-std::string ReportFor(int level);
 
 // Agents as printers: the vendor's engine-ID prefix (80 00 0B 93) unless
 // `engineHex` says otherwise; the tool's configured SNMPv3 user.
 testenv::SnmpdConfig PrinterV1V3(uint8_t level);
 testenv::SnmpdConfig PrinterV3Only(uint8_t level, const std::string& engineHex = "");
-
-struct ToolRun {
-  testenv::RunResult result;
-  std::chrono::duration<double> elapsed{};
-};
 
 // One queue of a table: its device URI and what the tool must end with.
 struct ToolCase {
@@ -40,11 +32,12 @@ struct ToolCase {
 
 // Each run ended as its case says, with standard output the report and
 // nothing else, and nothing on standard error.
-void ExpectOutcomes(const std::vector<ToolCase>& cases, const std::vector<ToolRun>& runs);
+void ExpectOutcomes(const std::vector<ToolCase>& cases, const std::vector<testenv::RunResult>& runs);
 
 // The requests an agent logged, in order of arrival: '4' for one from an
-// IPv4 sender, '6' for one from an IPv6 sender.
-std::string RequestFamilies(const testenv::Snmpd& agent);
+// IPv4 sender, '6' for one from an IPv6 sender. The log lags the answers:
+// read once `count` requests show, or after 5 s.
+std::string RequestFamilies(const testenv::Snmpd& agent, int count);
 
 class NetworkLab {
  public:
@@ -64,10 +57,10 @@ class NetworkLab {
   bool AddQueue(const std::string& name, const std::string& uri, std::string* why);
 
   // usbink QUEUE for every queue at once, in the client's namespace.
-  std::vector<ToolRun> RunTool(const std::vector<std::string>& queues,
+  std::vector<testenv::RunResult> RunTool(const std::vector<std::string>& queues,
                                const std::vector<std::string>& env = {});
   // A queue per case, then RunTool over them all; empty when a queue is refused.
-  std::vector<ToolRun> RunCases(const std::vector<ToolCase>& cases, std::string* why);
+  std::vector<testenv::RunResult> RunCases(const std::vector<ToolCase>& cases, std::string* why);
 
   testenv::Lab& lab() { return lab_; }
   testenv::LabNode& client() { return *client_; }

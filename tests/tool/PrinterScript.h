@@ -3,6 +3,8 @@
 // the device ID and report that go with such a printer.
 #pragma once
 
+#include <unistd.h>
+
 #include <string>
 
 #include "env/TestEnv.h"
@@ -22,6 +24,8 @@ class PrinterScript {
                        0755);
   }
   std::string path() const { return dir_ / "printer"; }
+  // ran() is false again until the next run.
+  void Forget() const { unlink((dir_ / "argc").c_str()); }
   bool ran() const { return !testenv::ReadFile(dir_ / "argc").empty(); }
   std::string argc() const { return testenv::ReadFile(dir_ / "argc"); }
   std::string arg(int i) const { return testenv::ReadFile(dir_ / ("arg" + std::to_string(i))); }

@@ -20,8 +20,6 @@ TEST(NetworkSearch, HostPath) {
   // Before any thread exists: the private mounts are the whole process's.
   ASSERT_TRUE(testenv::UsePrivateHosts(hostsDir,
                                        "127.0.0.1 localhost\n"
-                                       "10.208.0.2 dual.test dual4.test\n"
-                                       "fd00:208::2 dual.test\n"
                                        "10.208.0.3 twin.test\n"
                                        "fd00:208::3 twin.test\n"
                                        "10.208.0.4 v3only.test\n"
@@ -52,42 +50,24 @@ TEST(NetworkSearch, HostPath) {
 
   const std::vector<tooltest::ToolCase> rows = {
       {"V4Literal", "socket://10.208.0.2:9100", 0, 75},
-      {"V4Name", "SOCKET://dual4.test:9100", 0, 75},
       {"DualName", "ipp://twin.test:631/ipp/print", 0, 60},
-      {"IppUpper", "IPP://dual.test/ipp/print", 0, 75},
-      {"Lpd", "lpd://dual.test/queue", 0, 75},
       {"LpdV6Literal", "LPD://[fd00:208::2]/queue", 0, 75},
-      {"SocketV6Literal", "socket://[fd00:208::2]:9100", 0, 75},
       {"Unresolved", "ipp://nothing.test/ipp/print", 1, -1},
-      {"Web", "http://dual.test/", 1, -1},
       {"V3Only", "socket://v3only.test", 0, 0x1C},
       {"OtherVendor", "ipp://othervendor.test/", 255, -1},
       {"Silent", "lpd://silent.test/queue", 255, -1},
   };
   const auto runs = net.RunCases(rows, &why);
   ASSERT_EQ(runs.size(), rows.size()) << why;
-  const size_t kIpv6Row = 5;
-  ASSERT_STREQ(rows[kIpv6Row].queue, "LpdV6Literal");
-
   tooltest::ExpectOutcomes(rows, runs);
 
   // A host with both families costs one attempt, over IPv6: three copies of
   // the SNMPv1 request, answered, so no SNMPv3.
-  EXPECT_EQ(RequestFamilies(*twinAgent), "666") << twinAgent->Log();
+  EXPECT_EQ(RequestFamilies(*twinAgent, 3), "666") << twinAgent->Log();
   // SNMPv1 (three copies, unanswered), then discovery and the authenticated request.
-  EXPECT_EQ(RequestFamilies(*v3Agent), "44444") << v3Agent->Log();
+  EXPECT_EQ(RequestFamilies(*v3Agent, 5), "44444") << v3Agent->Log();
   // The discovery answer names another vendor's engine: nothing further.
-  EXPECT_EQ(RequestFamilies(*otherAgent), "4444") << otherAgent->Log();
-
-  std::string python = testenv::FindProgram("python3");
-  REQUIRE_ENV(!python.empty(), "python3 is not installed");
-  const auto parsed = testenv::Run(
-      {python, "-c",
-       "import plistlib, sys\n"
-       "row = plistlib.loads(sys.stdin.buffer.read())['prtMarkerSuppliesTable'][0]\n"
-       "print(row['prtMarkerSuppliesLevel'], row['prtMarkerSuppliesDescription'])\n"},
-      {}, std::chrono::seconds(30), runs[kIpv6Row].result.out);
-  EXPECT_EQ(parsed.out, "75 Black Print Cartridge\n") << parsed.err;
+  EXPECT_EQ(RequestFamilies(*otherAgent, 4), "4444") << otherAgent->Log();
 }
 
 }  // namespace

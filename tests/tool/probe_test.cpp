@@ -1,33 +1,35 @@
+// The USB path in process: the probe spawned without a shell, its first line
+// read under a bound, and the line decoded, against scripts that play it.
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <filesystem>
 #include <string>
 
-#include "env/TestEnv.h"
 #include "PrinterScript.h"
+#include "env/TestEnv.h"
 #include "tool/probe.h"
 #include "tool/usb_path.h"
 
 namespace {
 
+using tooltest::DeviceIdLine;
 using tooltest::PrinterScript;
 using namespace std::chrono_literals;
 
 bool Gone(int pid) { return pid > 0 && kill(pid, 0) != 0 && errno == ESRCH; }
-
-struct ArgCase {
-  const char* queue;
-  const char* uri;
-};
 
 // Queue names the print system itself refuses (blanks, quotes, "#", "/", "?")
 // can still come from elsewhere; none may reach a shell.
 TEST(Probe, ArgumentsArriveVerbatimAndRunNothing) {
   testenv::TempDir cwd;
   ASSERT_EQ(0, chdir(cwd.path().c_str()));
-  const ArgCase cases[] = {
+  const struct {
+    const char* queue;
+    const char* uri;
+  } cases[] = {
       {"a b", "usb://Acme/Laser 100?serial=1"},
       {"it's", "usb://Acme/it's"},
       {"say \"hi\"", "usb://\"x\""},
@@ -36,6 +38,7 @@ TEST(Probe, ArgumentsArriveVerbatimAndRunNothing) {
       {"$(touch pwned1)", "$(touch pwned2)"},
       {"`touch pwned3`", "x;touch pwned4"},
       {"q|touch pwned5", "q&&touch pwned6 >pwned7"},
+      {"q;touch${IFS}pwned8{a,b}<>", "usb://x;touch${IFS}pwned9"},
       {"line\nbreak", "*"},
       {"-x", "--"},
   };
@@ -51,27 +54,14 @@ TEST(Probe, ArgumentsArriveVerbatimAndRunNothing) {
     ADD_FAILURE() << "a shell ran: " << entry.path();
 }
 
-TEST(Probe, ProgramThatCannotRunIsNotStarted) {
-  testenv::TempDir dir;
-  testenv::WriteFile(dir / "plain", "#!/bin/sh\necho hi\n", 0644);
-  const std::string paths[] = {dir / "missing", dir / "plain", dir.path(), ""};
-  for (const auto& path : paths) {
-    char line[kProbeLineMax + 1];
-    EXPECT_EQ(ProbeResult::kNotStarted, RunProbe(path.c_str(), "Q", "usb://x", 5s, line)) << path;
-  }
-}
-
-struct LineCase {
-  std::string output;
-  std::string line;
-};
-
 TEST(Probe, TakesTheFirstLineUpTo2048Characters) {
-  const LineCase cases[] = {
+  const struct {
+    std::string output;
+    std::string line;
+  } cases[] = {
       {"first\nsecond\n", "first\n"},
       {"", ""},
       {"no newline", "no newline"},
-      {"\n", "\n"},
       {std::string(3000, 'x') + "\n", std::string(2048, 'x')},
       {std::string(2047, 'x') + "\nmore", std::string(2047, 'x') + "\n"},
   };
@@ -83,27 +73,24 @@ TEST(Probe, TakesTheFirstLineUpTo2048Characters) {
   }
 }
 
-TEST(Probe, ProbeThatNeverWritesIsKilledAndReaped) {
-  PrinterScript printer("", "exec sleep 600");
-  char line[kProbeLineMax + 1];
-  EXPECT_EQ(ProbeResult::kTimedOut, RunProbe(printer.path().c_str(), "Q", "usb://x", 500ms, line));
-  EXPECT_TRUE(Gone(printer.pid()));
-}
-
-TEST(Probe, ProbeThatNeverExitsAfterItsLineIsKilledAndReaped) {
-  PrinterScript printer(tooltest::DeviceIdLine(75), "exec sleep 600");
-  char line[kProbeLineMax + 1];
-  EXPECT_EQ(ProbeResult::kTimedOut, RunProbe(printer.path().c_str(), "Q", "usb://x", 500ms, line));
-  EXPECT_TRUE(Gone(printer.pid()));
-}
-
-// Closing the pipe after the line ends a probe that keeps writing.
-TEST(Probe, EndlessWriterEndsWithThePipe) {
-  PrinterScript printer("", "exec yes");
-  char line[kProbeLineMax + 1];
-  EXPECT_EQ(ProbeResult::kLine, RunProbe(printer.path().c_str(), "Q", "usb://x", 10s, line));
-  EXPECT_STREQ("y\n", line);
-  EXPECT_TRUE(Gone(printer.pid()));
+// A probe that never writes, or never ends after its line, is killed and
+// reaped at the bound; one that keeps writing ends with the pipe.
+TEST(Probe, EveryProbeEndsAndIsReaped) {
+  const struct {
+    std::string output;
+    const char* tail;
+    ProbeResult result;
+  } cases[] = {
+      {"", "exec sleep 600", ProbeResult::kTimedOut},
+      {DeviceIdLine(75), "exec sleep 600", ProbeResult::kTimedOut},
+      {"", "exec yes", ProbeResult::kLine},
+  };
+  for (const auto& c : cases) {
+    PrinterScript printer(c.output, c.tail);
+    char line[kProbeLineMax + 1];
+    EXPECT_EQ(c.result, RunProbe(printer.path().c_str(), "Q", "usb://x", 500ms, line)) << c.tail;
+    EXPECT_TRUE(Gone(printer.pid())) << c.tail;
+  }
 }
 
 TEST(Probe, CommandLineFitsIn255Characters) {
@@ -122,13 +109,50 @@ TEST(Probe, CommandLineFitsIn255Characters) {
   }
 }
 
-TEST(Probe, LineCheckStartsAt127Characters) {
+// The whole path: what a probe writes, and whether a record comes of it.
+TEST(UsbPath, RecordOnlyFromALineThatDecodes) {
+  const std::string full = DeviceIdLine(0xCB);
+  const std::string field = full.substr(full.find("STS:") + 4, 144);
+  const std::string head = "MFG:Acme;STS:";
+  // The line check starts at 127 characters.
+  EXPECT_FALSE(ProbeLineLongEnough(std::string(126, 'x').c_str()));
+  EXPECT_TRUE(ProbeLineLongEnough(std::string(127, 'x').c_str()));
   const struct {
-    size_t length;
-    bool enough;
-  } cases[] = {{0, false}, {126, false}, {127, true}, {2048, true}};
-  for (const auto& c : cases)
-    EXPECT_EQ(c.enough, ProbeLineLongEnough(std::string(c.length, 'x').c_str())) << c.length;
+    const char* name;
+    std::string output;
+    int result;
+  } cases[] = {
+      {"a printer", full, 0},
+      {"short field", head + field.substr(0, 100) + ";\n", -1},
+      {"no STS key", "MFG:Acme;CMD:PCL;MDL:Laser 100;" + std::string(150, 'A') + ";\n", -1},
+      {"key after the field", full.substr(0, full.size() - 1) + "MDL:Laser;\n", -1},
+      {"nothing at all", "", -1},
+  };
+  for (const auto& c : cases) {
+    PrinterScript printer(c.output);
+    PRINTER_STATUS status{};
+    EXPECT_EQ(c.result, RunUsbPath(printer.path().c_str(), "Q", "usb://x", &status)) << c.name;
+    if (c.result == 0) {
+      EXPECT_EQ(0xCB, status.blackLevel);
+    }
+  }
+  // A command line one character too long never starts the probe; neither does a program
+  // that cannot run.
+  PrinterScript printer(full);
+  const std::string room(255 - printer.path().size() - 1 - 1 - 1, 'u');
+  PRINTER_STATUS status{};
+  EXPECT_EQ(0, RunUsbPath(printer.path().c_str(), "Q", room.c_str(), &status));
+  printer.Forget();
+  EXPECT_EQ(-1, RunUsbPath(printer.path().c_str(), "Q", (room + "u").c_str(), &status));
+  EXPECT_FALSE(printer.ran());
+  ASSERT_EQ(0, chmod(printer.path().c_str(), 0644));
+  EXPECT_EQ(-1, RunUsbPath(printer.path().c_str(), "Q", "usb://x", &status));
+  EXPECT_FALSE(printer.ran());
+  testenv::TempDir dir;
+  for (const std::string& path : {dir / "missing", dir.path(), std::string()}) {
+    char line[kProbeLineMax + 1];
+    EXPECT_EQ(ProbeResult::kNotStarted, RunProbe(path.c_str(), "Q", "usb://x", 5s, line)) << path;
+  }
 }
 
 }  // namespace
