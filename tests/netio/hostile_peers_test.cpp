@@ -1,13 +1,19 @@
 // Peers that attack the exchange layer, each in a lab of namespaces of the
-// test's own: a second link holding the printer's link-local address, and a
-// keyless peer holding a scan with Reports and junk.
+// test's own: a second link holding the printer's link-local address, a
+// keyless peer holding a scan with Reports and junk, and a flood of forged
+// agents.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <net/if.h>
+#include <netinet/ip.h>
+#include <netinet/udp.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 #include <thread>
 
 #include "env/Responder.h"
@@ -16,6 +22,27 @@
 #include "tests/netio/Messages.h"
 #include "tests/netio/SnmpV3Messages.h"
 #include "tests/netio/SnmpV3Peer.h"
+
+namespace {
+
+// Counted on the test's own thread only: the flooder allocates as it likes.
+thread_local bool t_counting = false;
+long g_allocations = 0;
+
+}  // namespace
+
+// Every allocation of the program while a test counts them. GCC takes the
+// malloc and free of a replacement pair for a mismatch.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+void* operator new(size_t size) {
+  if (t_counting) ++g_allocations;
+  if (void* p = malloc(size ? size : 1)) return p;
+  throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept { free(p); }
+void operator delete(void* p, size_t) noexcept { free(p); }
+#pragma GCC diagnostic pop
 
 namespace {
 
@@ -122,6 +149,83 @@ TEST_F(HostilePeers, AKeylessPeerCannotHoldAnSnmpV3ScanPastItsDeadline) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(40));
   EXPECT_EQ(keyless.Received().size(), 2u) << "the late Report drew its request";
   keyless.Stop();
+}
+
+// IPv4 and UDP headers and `payload`, from `source`:161 to `to`.
+std::vector<uint8_t> Forged(uint32_t source, const sockaddr_in& to, const testmsg::Bytes& payload) {
+  std::vector<uint8_t> packet(sizeof(iphdr) + sizeof(udphdr) + payload.size());
+  auto* ip = reinterpret_cast<iphdr*>(packet.data());
+  ip->version = 4;
+  ip->ihl = 5;
+  ip->ttl = 64;
+  ip->protocol = IPPROTO_UDP;
+  ip->tot_len = htons(static_cast<uint16_t>(packet.size()));
+  ip->saddr = htonl(source);
+  ip->daddr = to.sin_addr.s_addr;
+  auto* udp = reinterpret_cast<udphdr*>(packet.data() + sizeof(iphdr));
+  udp->source = htons(161);
+  udp->dest = to.sin_port;
+  udp->len = htons(static_cast<uint16_t>(sizeof(udphdr) + payload.size()));
+  memcpy(packet.data() + sizeof(iphdr) + sizeof(udphdr), payload.data(), payload.size());
+  return packet;
+}
+
+// Matching answers from 3000 forged sources, twice over, during one scan:
+// at most 1024 agents are reported, the rest counted, and the program's
+// allocations stay those of the agents kept. Unbounded, it once grew to
+// millions of agents and hundreds of megabytes in one scan.
+TEST_F(HostilePeers, AFloodOfForgedAgentsKeepsAtMost1024) {
+  testenv::LabNode* client = Node("client", true, false);
+  testenv::LabNode* flooder = Node("flooder", true, false);
+  ASSERT_FALSE(HasFailure());
+  Shell(*client, "sysctl -q -w net.ipv4.conf.all.rp_filter=0 net.ipv4.conf.eth0.rp_filter=0");
+  std::string why;
+  ASSERT_TRUE(lab_->Enter(*flooder, &why)) << why;
+  netio::SocketAddress local{};
+  ASSERT_TRUE(netio::ParseNumericAddress("0.0.0.0", AF_INET, 161, &local));
+  const int listener = ::socket(AF_INET, SOCK_DGRAM, 0);
+  ASSERT_EQ(bind(listener, &local.sa, netio::AddressLength(local)), 0) << strerror(errno);
+  const int raw = ::socket(AF_INET, SOCK_RAW, IPPROTO_RAW);
+  ASSERT_GE(raw, 0) << strerror(errno);
+  unsigned char target[64];
+  const int targetLength = CNetIO::oidEncode(kFirstTarget, target);
+  const testmsg::Bytes answer = testmsg::Response(testmsg::kSysObjectIdOid, 0x06,
+                                                  testmsg::Bytes(target, target + targetLength));
+  sender_ = std::thread([this, listener, raw, answer] {
+    timeval wait{10, 0};
+    setsockopt(listener, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+    unsigned char request[256];
+    sockaddr_in client{};
+    socklen_t length = sizeof client;
+    if (recvfrom(listener, request, sizeof request, 0, reinterpret_cast<sockaddr*>(&client),
+                 &length) > 0) {
+      for (int pass = 0; pass < 2 && !stop_; ++pass) {
+        for (uint32_t i = 0; i < 3000 && !stop_; ++i) {
+          const auto packet =
+              Forged((10u << 24) | (99u << 16) | (i / 250 << 8) | (i % 250 + 1), client, answer);
+          sendto(raw, packet.data(), packet.size(), 0, reinterpret_cast<sockaddr*>(&client),
+                 sizeof client);
+          std::this_thread::sleep_for(std::chrono::microseconds(50));
+        }
+      }
+    }
+    close(listener);
+    close(raw);
+  });
+  EnterClient(*client);
+  netio_.InitTargetOID(kFirstTarget, kSecondTarget);
+
+  Diagnostics diagnostics;
+  Reports reports;
+  g_allocations = 0;
+  t_counting = true;
+  EXPECT_TRUE(netio_.FindSnmpAgent("public", "255.255.255.255", kFirstTarget, Collect, &reports,
+                                   true));
+  t_counting = false;
+  EXPECT_EQ(reports.size(), 1024u);
+  EXPECT_NE(diagnostics.Text().find("beyond the first 1024 dropped"), std::string::npos);
+  // One map node per agent kept, and a little for the scan itself.
+  EXPECT_LT(g_allocations, 1024 + 64);
 }
 
 }  // namespace
