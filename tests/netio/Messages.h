@@ -1,8 +1,10 @@
-// SNMPv1 messages written front to back by the tests themselves, so the
-// client's reader and builder are checked against an encoder of their own.
+// The tests' one message encoder, front to back over vectors, so the client's
+// readers and builders (back to front) are checked against something other
+// than each other. SNMPv1 messages here; SNMPv3 ones build on it.
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -35,6 +37,24 @@ inline Bytes Lying(unsigned char tag, size_t declared, const Bytes& contents) {
 }
 
 inline Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
+
+// Octets from hex digits; anything else (spaces) is skipped.
+inline Bytes Hex(const std::string& text) {
+  Bytes out;
+  int high = -1;
+  for (char c : text) {
+    const int v = c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                  : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+    if (v < 0) continue;
+    if (high < 0) {
+      high = v;
+    } else {
+      out.push_back(static_cast<unsigned char>(high << 4 | v));
+      high = -1;
+    }
+  }
+  return out;
+}
 
 const Bytes kDeviceIdOid = {0x2B, 0x06, 0x01, 0x04, 0x01, 0x82, 0xBE, 0x0F, 0x86, 0x76,
                             0x82, 0x2C, 0x82, 0x71, 0xC2, 0x53, 0x01, 0x01, 0x00};

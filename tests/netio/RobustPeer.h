@@ -55,6 +55,19 @@ inline std::vector<Hostile> HostileFrom(const Bytes& valid) {
   return out;
 }
 
+// The flood's datagrams around `valid`: when `withAnswer`, the answer comes
+// after an empty datagram and junk (which must not end the read) and again
+// at the end, replayed.
+inline std::vector<Bytes> Flood(const Bytes& valid, bool withAnswer) {
+  std::vector<Bytes> out;
+  for (const auto& hostile : HostileFrom(valid)) {
+    out.push_back(hostile.bytes);
+    if (withAnswer && out.size() == 3) out.push_back(valid);
+  }
+  if (withAnswer) out.push_back(valid);
+  return out;
+}
+
 inline long ResidentKiB() {
   std::ifstream status("/proc/self/status");
   std::string key;

@@ -1,54 +1,23 @@
-// SNMPv3 messages assembled by hand for the tests: a second encoder, front to
-// back over vectors, so the library's builder and parser are checked against
-// something other than each other. Keys sign and encipher through the USM
-// functions, which have RFC vectors of their own.
+// SNMPv3 messages on the tests' encoder. Keys sign and encipher through the
+// USM functions, which have RFC vectors of their own.
 #pragma once
 
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <initializer_list>
 #include <string>
 #include <vector>
 
 #include "netio/NetIO.h"
 #include "netio/Usm.h"
+#include "tests/netio/Messages.h"
 
 namespace snmpv3test {
 
-using Bytes = std::vector<uint8_t>;
-
-inline Bytes Hex(const std::string& text) {
-  Bytes out;
-  int high = -1;
-  for (char c : text) {
-    int v = c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10
-            : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
-    if (v < 0) continue;
-    if (high < 0) {
-      high = v;
-    } else {
-      out.push_back(static_cast<uint8_t>(high << 4 | v));
-      high = -1;
-    }
-  }
-  return out;
-}
-
-inline Bytes Cat(std::initializer_list<Bytes> parts) {
-  Bytes out;
-  for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
-  return out;
-}
-
-inline Bytes Tlv(uint8_t tag, const Bytes& contents) {
-  Bytes out{tag};
-  const size_t n = contents.size();
-  if (n >= 0x100) out.insert(out.end(), {0x82, uint8_t(n >> 8), uint8_t(n)});
-  else if (n >= 0x80) out.insert(out.end(), {0x81, uint8_t(n)});
-  else out.push_back(uint8_t(n));
-  return Cat({out, contents});
-}
+using testmsg::Bytes;
+using testmsg::Cat;
+using testmsg::Hex;
+using testmsg::Tlv;
 
 inline Bytes Int(uint32_t v) {
   Bytes c;
@@ -64,7 +33,7 @@ inline Bytes Octets(const Bytes& b) { return Tlv(0x04, b); }
 inline Bytes Text(const std::string& s) { return Octets(Bytes(s.begin(), s.end())); }
 
 // Contents of the device-ID object's name.
-inline Bytes DeviceIdOid() { return Hex("2B 06 01 04 01 82 BE 0F 86 76 82 2C 82 71 C2 53 01 01 00"); }
+inline Bytes DeviceIdOid() { return testmsg::kDeviceIdOid; }
 // usmStatsUnknownEngineIDs.0
 inline Bytes UnknownEngineIdsOid() { return Hex("2B 06 01 06 03 0F 01 01 04 00"); }
 

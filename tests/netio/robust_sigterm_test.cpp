@@ -35,6 +35,11 @@ TEST(RobustTool, SigtermMidReadEndsTheToolWithoutAReport) {
   // Three SNMPv1 copies, then the SNMPv3 discovery request: the tool now
   // waits a second for a Report.
   ASSERT_TRUE(printer.WaitForRequests(4, seconds(10))) << run.Log();
+  const auto sent = printer.Received();
+  for (size_t i = 0; i < 3; ++i) EXPECT_EQ(sent[i].bytes.size(), 51u) << "SNMPv1 first";
+  EXPECT_EQ(std::vector<uint8_t>(sent[3].bytes.begin(), sent[3].bytes.begin() + 5),
+            (std::vector<uint8_t>{0x30, 0x37, 0x02, 0x01, 0x03}))
+      << "then the SNMPv3 discovery request";
   ASSERT_TRUE(run.running()) << run.Log();
   // Stop sends SIGTERM and falls back to SIGKILL only after a grace period.
   const int status = run.Stop();

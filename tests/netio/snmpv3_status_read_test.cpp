@@ -1,7 +1,6 @@
-// The status read over SNMPv3: against net-snmp's snmpd as a printer that
-// answers only SNMPv3 (MD5/DES, authPriv), and against a responder of our own
-// for what snmpd cannot be made to do. Every read waits out two one-second
-// silences, so related checks share a test.
+// The SNMPv3 reads against a responder of our own, for what snmpd cannot be
+// made to do: forged, foreign, late and refused answers. Every read waits out
+// one-second silences, so related checks share a test.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -11,7 +10,6 @@
 #include <vector>
 
 #include "env/Responder.h"
-#include "env/Snmpd.h"
 #include "env/TestEnv.h"
 #include "netio/NetIO.h"
 #include "netio/Usm.h"
@@ -29,96 +27,6 @@ using namespace testnetio;
 using testenv::Reply;
 using std::chrono::milliseconds;
 
-class SnmpV3Read : public testnetio::IsolatedNetio {};
-
-// ---- net-snmp's snmpd ----
-
-class SnmpV3FromSnmpd : public SnmpV3Read {
- protected:
-  void SetUp() override {
-    std::string why;
-    REQUIRE_ENV(testenv::Snmpd::Available(&why), why);
-    SnmpV3Read::SetUp();
-  }
-
-  testenv::Snmpd* Start(const std::string& address, const std::string& engineHex,
-                        const testenv::SnmpUser& user, uint8_t level) {
-    testenv::SnmpdConfig config;
-    config.agentAddress = address;
-    config.v1 = false;
-    config.engineIdHex = engineHex;
-    config.users = {user};
-    config.deviceId = testenv::DeviceIdWithLevel(level);
-    agents_.push_back(std::make_unique<testenv::Snmpd>(config));
-    std::string why;
-    EXPECT_TRUE(agents_.back()->Start(&why)) << why;
-    return agents_.back().get();
-  }
-
-  std::vector<std::unique_ptr<testenv::Snmpd>> agents_;
-};
-
-TEST_F(SnmpV3FromSnmpd, ReadsTheRecordFromAnAgentThatAnswersOnlySnmpV3) {
-  testenv::Snmpd* agent = Start("udp:0.0.0.0:161,udp6:[::]:161", "80000B9303000000000000002A",
-                                Configured(), 0x9C);
-  ASSERT_FALSE(HasFailure());
-  // 200 written as 02 01 C8 reads as -56, which the agent refuses.
-  SNMPv3MsgID = 200;
-  SNMPv3RequestID = 200;
-  const struct {
-    const char* what;
-    int (*read)(const char*, const char*, PRINTER_STATUS*);
-    const char* community;
-    const char* host;
-  } rows[] = {
-      {"IPv4", NetworkReadStatusSNMPv3, "public", "127.0.0.1"},
-      {"IPv6", NetworkReadStatusV6SNMPv3, "public", "::1"},
-      {"IPv6 text through the IPv4 entry, any community", NetworkReadStatusSNMPv3, "nobody",
-       "::1"},
-  };
-  for (const auto& row : rows) {
-    PRINTER_STATUS status = Untouched();
-    EXPECT_EQ(row.read(row.community, row.host, &status), 1) << row.what << "\n" << agent->Log();
-    EXPECT_EQ(RecordBytes(status), testenv::StatusRecord(0x9C)) << row.what;
-  }
-  // One discovery and one authenticated request per read.
-  EXPECT_EQ(SNMPv3MsgID, 206);
-  EXPECT_EQ(SNMPv3RequestID, 206);
-  EXPECT_EQ(salt_low, 3u);
-  EXPECT_EQ(agent->RequestCount(), 6);
-  EXPECT_EQ(agent->Log().find("bad msgID"), std::string::npos) << agent->Log();
-}
-
-TEST_F(SnmpV3FromSnmpd, AgentsThatMustNotYieldARecord) {
-  const testenv::SnmpUser user = Configured();
-  testenv::SnmpUser wrongAuth = user, wrongPriv = user;
-  wrongAuth.authPass[0] ^= 1;
-  wrongPriv.privPass[0] ^= 1;
-  testenv::Snmpd* otherVendor = Start("udp:127.0.0.2:161", "80000B9203000000000000002A", user, 1);
-  testenv::Snmpd* badAuth = Start("udp:127.0.0.3:161", "80000B9303000000000000002B", wrongAuth, 2);
-  testenv::Snmpd* badPriv = Start("udp:127.0.0.4:161", "80000B9303000000000000002C", wrongPriv, 3);
-  ASSERT_FALSE(HasFailure());
-  const struct {
-    const char* what;
-    const char* host;
-  } rows[] = {
-      {"engine ID 80 00 0B 92", "127.0.0.2"},
-      {"agent with another authentication password", "127.0.0.3"},
-      {"agent with another privacy password", "127.0.0.4"},
-      {"no agent", "127.0.0.5"},
-  };
-  for (const auto& row : rows) {
-    PRINTER_STATUS status = Untouched();
-    EXPECT_EQ(NetworkReadStatusSNMPv3("public", row.host, &status), 0) << row.what;
-    EXPECT_EQ(RecordBytes(status), RecordBytes(Untouched())) << row.what;
-  }
-  EXPECT_EQ(otherVendor->RequestCount(), 1) << "no authenticated request to another vendor";
-  EXPECT_EQ(badAuth->RequestCount(), 2);
-  EXPECT_EQ(badPriv->RequestCount(), 2);
-}
-
-// ---- our own responder ----
-
 Message Answer(const Keys& k, const std::string& deviceId) {
   return Response(kEngine, Configured().name, k.auth, k.priv, deviceId);
 }
@@ -131,7 +39,7 @@ testenv::ResponderScript Script(std::vector<Reply> toDiscovery, std::vector<Repl
   };
 }
 
-class SnmpV3FromResponder : public SnmpV3Read {
+class SnmpV3FromResponder : public testnetio::IsolatedNetio {
  protected:
   void Start(testenv::ResponderScript script) {
     printer_ = std::make_unique<testenv::Responder>("127.0.0.2", std::move(script));
@@ -220,6 +128,14 @@ TEST_F(SnmpV3FromResponder, RefusedAnswersSayWhy) {
   otherContext.contextEngineId = Hex("80 00 0B 93 01");
   Message request = Answer(keys_, testenv::DeviceIdWithLevel(4));
   request.pduTag = 0xA0;
+  const Keys wrongAuth = LocalisedKeys(Hex("80 00 0B 93 01"));
+  Message forged = Answer(keys_, testenv::DeviceIdWithLevel(5));
+  forged.authKey = wrongAuth.auth;
+  const Bytes otherEngine = Hex("80 00 0B 93 03 00 00 00 00 00 00 00 00 00 00 00 3D");
+  const Keys otherKeys = LocalisedKeys(otherEngine);
+  const Message ofOtherEngine =
+      Response(otherEngine, Configured().name, otherKeys.auth, otherKeys.priv,
+               testenv::DeviceIdWithLevel(6));
   const Bytes foreignEngine = Encode(Report(Hex("80 00 1F 88 04 01"), 1, 1));
   const struct {
     const char* what;
@@ -234,6 +150,10 @@ TEST_F(SnmpV3FromResponder, RefusedAnswersSayWhy) {
       {"context of another engine", {After(0, report_)}, {After(0, Encode(otherContext))},
        "engine refused"},
       {"a GetRequest", {After(0, report_)}, {After(0, Encode(request))}, "not a response"},
+      {"a 12-octet code under another key", {After(0, report_)}, {After(0, Encode(forged))},
+       "authentication wrong"},
+      {"a genuine answer of another engine", {After(0, report_)},
+       {After(0, Encode(ofOtherEngine))}, "authentication wrong"},
   };
   for (const auto& row : rows) {
     ASSERT_NO_FATAL_FAILURE(Start(Script(row.toDiscovery, row.toRequest)));
@@ -263,6 +183,46 @@ TEST_F(SnmpV3FromResponder, AKeylessPeerCannotHoldTheReadPastItsDeadline) {
   EXPECT_EQ(NetworkReadStatusSNMPv3("public", "127.0.0.2", &status), 0);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(13));
   EXPECT_EQ(printer_->Received().size(), 2u) << "the late Report drew its request";
+}
+
+// The device query takes the facts of authentic answers only, and asks no
+// engine but its own printer's.
+TEST_F(SnmpV3FromResponder, QueriesTakeOnlyAuthenticFacts) {
+  const auto answer = [&](const char* oid, const std::string& text) {
+    Message m = Answer(keys_, "");
+    unsigned char encoded[64];
+    m.bindings = {{Bytes(encoded, encoded + CNetIO::oidEncode(oid, encoded)), Text(text)}};
+    return m;
+  };
+  const char fwOid[] = "1.3.6.1.4.1.40719.886.300.369.8531.1.2.1.0";
+  const char mcuOid[] = "1.3.6.1.4.1.40719.886.300.369.8531.1.2.3.0";
+  Message unauthenticated = answer("1.3.6.1.2.1.1.5.0", "forged name");
+  unauthenticated.flags = 0;
+  unauthenticated.authLen = 0;
+  unauthenticated.salt.clear();
+  Message failed = answer(mcuOid, "MCU failed");
+  failed.errorStatus = 2;
+  ASSERT_NO_FATAL_FAILURE(Start(Script(
+      {After(0, report_)},
+      {After(0, Encode(unauthenticated)),
+       After(20, Encode(answer(mcuOid, "MCU from elsewhere")), "127.0.0.3"),
+       After(40, Encode(failed)), After(60, Encode(answer(fwOid, "FW 3.1")))})));
+  char name[128] = "untouched", fw[128] = "untouched", mcu[128] = "untouched";
+  EXPECT_TRUE(netio_.NetSnmpGetV4SNMPv3("127.0.0.2", name, fw, mcu, sizeof name));
+  EXPECT_EQ(std::string(name) + "/" + fw + "/" + mcu, "untouched/FW 3.1/untouched");
+  EXPECT_EQ(printer_->Received().size(), 2u);
+  printer_->Stop();
+  // Reports of another vendor's engine, or from another address, draw no request.
+  const Bytes otherVendor = Hex("80 00 0B 92 03 00 00 00 00 00 00 00 00 00 00 00 2A");
+  ASSERT_NO_FATAL_FAILURE(Start(Script({After(0, Encode(Report(otherVendor, 7, 4000))),
+                                        After(10, report_, "127.0.0.3")}, {})));
+  EXPECT_EQ(netio_.TavraNetworkGetNameAndFwAndMCUVersion("127.0.0.2", name, fw, mcu, sizeof name),
+            -1);
+  // A host name is refused before anything is sent.
+  EXPECT_EQ(netio_.TavraNetworkGetNameAndFwAndMCUVersion("localhost", name, fw, mcu, sizeof name),
+            -1);
+  EXPECT_EQ(std::string(name) + "/" + fw + "/" + mcu, "untouched/FW 3.1/untouched");
+  EXPECT_EQ(printer_->Received().size(), 1u);
 }
 
 }  // namespace
