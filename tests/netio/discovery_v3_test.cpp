@@ -1,5 +1,6 @@
-// SNMPv3 discovery: the capture callback on its own, and real net-snmp
-// printers answering SNMPv3 only, in a lab of namespaces.
+// SNMPv3 discovery: the capture callback on its own, real net-snmp printers
+// answering SNMPv3 only in a lab of namespaces, and responders of our own for
+// answers snmpd will not give.
 #include <gtest/gtest.h>
 #include <net/if.h>
 
@@ -10,7 +11,12 @@
 #include <string>
 #include <vector>
 
+#include "env/Responder.h"
+#include "netio/SnmpV3.h"
 #include "tests/netio/DiscoveryLab.h"
+#include "tests/netio/IsolatedNetio.h"
+#include "tests/netio/SnmpV3Messages.h"
+#include "tests/netio/SnmpV3Peer.h"
 
 namespace {
 
@@ -121,6 +127,52 @@ TEST_F(V3Discovery, ReportsOnlyTheAuthenticatedMatchingAgentByBroadcastAndMultic
   for (const testenv::Snmpd* agent : {wantedAgent, otherAgent, hiddenAgent})
     ExpectRequests(agent, 4);
   ExpectRequests(foreignAgent, 2);
+}
+
+class V3DiscoveryFromResponder : public testnetio::IsolatedNetio {};
+
+// An authentic answer that carries no sysObjectID binding at all (snmpd
+// always sends one, if only as an exception) must not match on the value the
+// agent found before it left behind.
+TEST_F(V3DiscoveryFromResponder, AnAnswerWithoutASysObjectIdNeverMatchesOnAnEarlierOne) {
+  using testnetio::After;
+  const testnetio::Keys keys = testnetio::LocalisedKeys(testnetio::kEngine);
+  const Bytes report = snmpv3test::Encode(snmpv3test::Report(testnetio::kEngine, 7, 4000));
+  const Bytes target = Encoded(kFirstTarget);
+  // msgIDs of the authenticated requests: each scan's discovery takes one first.
+  const uint16_t firstScan = 100, secondScan = 200;
+  const auto answer = [&](uint16_t msgId, const snmpv3test::Binding& binding) {
+    snmpv3test::Message m = snmpv3test::Response(testnetio::kEngine, testnetio::Configured().name,
+                                                 keys.auth, keys.priv, "");
+    m.msgId = msgId + 1;
+    m.bindings = {binding};
+    return snmpv3test::Encode(m);
+  };
+  const Bytes matching =
+      answer(firstScan, {testmsg::kSysObjectIdOid, snmpv3test::Tlv(0x06, target)});
+  const Bytes nameOnly = answer(secondScan, {testmsg::kSysNameOid, snmpv3test::Text("printer")});
+  const auto script = [&](const Bytes& toRequest) {
+    return testenv::ResponderScript([=](const testenv::Datagram&, size_t index) {
+      return index == 0   ? std::vector<testenv::Reply>{After(0, report)}
+             : index == 1 ? std::vector<testenv::Reply>{After(0, toRequest)}
+                          : std::vector<testenv::Reply>{};
+    });
+  };
+  testenv::Responder wanted("127.0.0.2", script(matching));
+  testenv::Responder bare("127.0.0.3", script(nameOnly));
+  std::string why;
+  ASSERT_TRUE(wanted.Start(&why)) << why;
+  ASSERT_TRUE(bare.Start(&why)) << why;
+  netio_.InitTargetOID(kFirstTarget, kSecondTarget);
+
+  Reports first, second;
+  SNMPv3MsgID = firstScan;
+  EXPECT_TRUE(netio_.FindSnmpV3Agent(nullptr, "127.0.0.2", nullptr, Collect, &first, false));
+  EXPECT_EQ(first, (Reports{{"127.0.0.2", 1}}));
+  SNMPv3MsgID = secondScan;
+  EXPECT_TRUE(netio_.FindSnmpV3Agent(nullptr, "127.0.0.3", nullptr, Collect, &second, false));
+  EXPECT_EQ(bare.Received().size(), 2u);
+  EXPECT_TRUE(second.empty());
 }
 
 }  // namespace
