@@ -47,6 +47,15 @@ constexpr std::chrono::seconds kReadBudget{10};
 // A discovery scan gets at most this long per interface.
 constexpr std::chrono::seconds kScanBudget{30};
 
+// The SNMPv1 status read, single or in a fleet: three copies, 50 ms for the
+// answer, and a 17th datagram from another sender ends that wait.
+constexpr int kStatusCopies = 3;
+constexpr std::chrono::milliseconds kStatusAnswerWait{50};
+constexpr int kStatusMaxForeign = 16;
+constexpr size_t kStatusReceiveSize = 4024;
+// An SNMPv3 wait ends after a second without a datagram from the printer.
+constexpr std::chrono::seconds kSnmpV3Silence{1};
+
 // Made once where an operation begins and handed down: an inner loop waits
 // until the nearer of its own silence and this, never restarting the clock.
 class Deadline {

@@ -18,17 +18,8 @@ namespace netio {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-// The single reads' figures: three SNMPv1 copies and 50 ms for the answer,
-// a 17th foreign datagram ending that wait; SNMPv3 windows of one second of
-// silence, the whole SNMPv3 read held to its deadline however chatty the printer.
+// The single reads' community; their figures come from the exchange layer.
 const char kCommunity[] = "public";
-constexpr int kV1Copies = 3;
-constexpr auto kV1Window = std::chrono::milliseconds(50);
-constexpr int kV1MaxForeign = 16;
-constexpr size_t kV1ReceiveSize = 4024;
-constexpr auto kV3Silence = std::chrono::seconds(1);
 // Descriptors kept back for the rest of the process.
 constexpr rlim_t kSpareDescriptors = 64;
 constexpr int kEventBatch = 256;
@@ -131,11 +122,11 @@ class FleetLoop {
     const int broadcast = 0;
     setsockopt(p.sock[kFirst].get(), SOL_SOCKET, SO_BROADCAST, &broadcast, sizeof broadcast);
     ssize_t sent = 0;
-    for (int i = 0; i < kV1Copies; ++i) sent = SendTo(p, kFirst, request, length);
+    for (int i = 0; i < kStatusCopies; ++i) sent = SendTo(p, kFirst, request, length);
     if (sent < 1) return StartV3(slot);
     p.foreign = 0;
     Watch(slot, kFirst, EPOLLIN);
-    SetDeadline(slot, Clock::now() + kV1Window);
+    SetDeadline(slot, Clock::now() + kStatusAnswerWait);
   }
 
   // SNMPv1 gave nothing: engine-ID discovery, as NetworkReadStatusSNMPv3 begins.
@@ -155,7 +146,7 @@ class FleetLoop {
       return Finish(slot, FleetProtocol::kNone, "not sent");
     Watch(slot, kFirst, EPOLLIN);
     p.cap = Clock::now() + kReadBudget;
-    SetDeadline(slot, std::min(Clock::now() + kV3Silence, p.cap));
+    SetDeadline(slot, std::min(Clock::now() + kSnmpV3Silence, p.cap));
   }
 
   // An accepted Report: the authenticated request from a socket of its own,
@@ -175,7 +166,7 @@ class FleetLoop {
     Watch(slot, kFirst, 0);
     Watch(slot, kAsk, EPOLLIN);
     p.phase = Phase::kAsk;
-    SetDeadline(slot, std::min(Clock::now() + kV3Silence, p.cap));
+    SetDeadline(slot, std::min(Clock::now() + kSnmpV3Silence, p.cap));
     return true;
   }
 
@@ -184,7 +175,7 @@ class FleetLoop {
     p.sock[kAsk].Close();
     p.phase = Phase::kDiscovery;
     Watch(slot, kFirst, EPOLLIN);
-    SetDeadline(slot, std::min(Clock::now() + kV3Silence, p.cap));
+    SetDeadline(slot, std::min(Clock::now() + kSnmpV3Silence, p.cap));
   }
 
   // The wait of the printer's phase ran out (or its socket failed).
@@ -222,7 +213,7 @@ class FleetLoop {
     if (p.phase == Phase::kIdle || p.serial[role] != serial || p.sock[role].get() < 0) return;
     const Phase phase = p.phase;
     if ((role == kAsk) != (phase == Phase::kAsk)) return;
-    unsigned char datagram[kV1ReceiveSize];
+    unsigned char datagram[kStatusReceiveSize];
     const size_t size = phase == Phase::kV1 ? sizeof datagram : size_t{kSnmpV3WorkSize};
     for (;;) {
       // As a blocking receive whose time is up returns before reading.
@@ -238,7 +229,7 @@ class FleetLoop {
       if (n == 0) continue;
       if (!FromPrinter(p.to, from)) {
         ReportRefusal(Refusal::kSender, from);
-        if (phase == Phase::kV1 && p.foreign++ == kV1MaxForeign) return StartV3(slot);
+        if (phase == Phase::kV1 && p.foreign++ == kStatusMaxForeign) return StartV3(slot);
         continue;
       }
       if (!Take(slot, datagram, n, from)) return;
@@ -258,14 +249,14 @@ class FleetLoop {
         }
         return false;
       case Phase::kDiscovery:
-        SetDeadline(slot, std::min(Clock::now() + kV3Silence, p.cap));
+        SetDeadline(slot, std::min(Clock::now() + kSnmpV3Silence, p.cap));
         if (!AcceptedReport(datagram, n, &p.params)) {
           ReportRefusal(from);
           return true;
         }
         return !StartAsk(slot);
       case Phase::kAsk: {
-        SetDeadline(slot, std::min(Clock::now() + kV3Silence, p.cap));
+        SetDeadline(slot, std::min(Clock::now() + kSnmpV3Silence, p.cap));
         // Only this answer's own OCTET STRING may be decoded, and a later
         // answer that does not decode must not spoil a record already good.
         memset(g_deviceid, 0, sizeof g_deviceid);
@@ -308,8 +299,8 @@ class FleetLoop {
   }
 
   static ssize_t SendTo(const Printer& p, int role, const unsigned char* message, int length) {
-    const socklen_t size = p.to.sa.sa_family == AF_INET6 ? sizeof p.to.v6 : sizeof p.to.v4;
-    return sendto(p.sock[role].get(), message, static_cast<size_t>(length), 0, &p.to.sa, size);
+    return sendto(p.sock[role].get(), message, static_cast<size_t>(length), 0, &p.to.sa,
+                  AddressLength(p.to));
   }
 
   void SetDeadline(uint32_t slot, Clock::time_point when) {

@@ -13,7 +13,6 @@ namespace {
 
 // RFC 3411 enterprise form (high bit set) for enterprise 2963, in wire order.
 const unsigned char kEnginePrefix[] = {0x80, 0x00, 0x0B, 0x93};
-const auto kSilence = std::chrono::seconds(1);
 
 // The authenticated request for one accepted Report, and its answers.
 bool AskPrinter(const SocketAddress& printer, _SNMP_PARAM_V3& params, const PrinterRead& read,
@@ -26,7 +25,7 @@ bool AskPrinter(const SocketAddress& printer, _SNMP_PARAM_V3& params, const Prin
   if (!SendRequest(sock.fd(), request, length, printer)) return false;
 
   bool taken = false;
-  ReceiveLoop answers(sock.fd(), deadline, kSilence, &printer);
+  ReceiveLoop answers(sock.fd(), deadline, kSnmpV3Silence, &printer);
   unsigned char answer[kSnmpV3WorkSize];
   for (;;) {
     memset(answer, 0, sizeof answer);
@@ -105,7 +104,7 @@ bool ReadPrinterV3(const SocketAddress& printer, const PrinterRead& read,
   }
 
   bool taken = false;
-  ReceiveLoop reports(discovery.fd(), deadline, kSilence, &printer);
+  ReceiveLoop reports(discovery.fd(), deadline, kSnmpV3Silence, &printer);
   unsigned char reply[kSnmpV3WorkSize];
   char text[INET6_ADDRSTRLEN];
   for (;;) {

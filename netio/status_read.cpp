@@ -13,11 +13,6 @@ namespace {
 // The message length stays one short-form octet: 43 + c <= 127.
 const size_t kMaxStatusCommunity = 84;
 const size_t kRequestArea = 256;
-const int kCopies = 3;
-// 50 ms for the whole receive; a 17th datagram from another sender ends it.
-const auto kAnswerWait = std::chrono::milliseconds(50);
-const int kMaxForeign = 16;
-const size_t kReceiveSize = 4024;
 
 // The exchange both families share; the IPv6 read also reports its steps.
 bool ReadStatusFrom(const SocketAddress& to, const char* community, PRINTER_STATUS* status,
@@ -32,14 +27,14 @@ bool ReadStatusFrom(const SocketAddress& to, const char* community, PRINTER_STAT
   netio::SetBroadcast(sock.fd(), false);
 
   const ssize_t sent = netio::SendCopies(sock.fd(), request, static_cast<size_t>(requestLength), to,
-                                         kCopies, std::chrono::microseconds(0));
+                                         netio::kStatusCopies, std::chrono::microseconds(0));
   if (reportSteps) {
     Diagnose("Sendto nRet = %d, request_oid_len=%d\n", static_cast<int>(sent), requestLength);
   }
   if (sent < 1) return false;
-  unsigned char answer[kReceiveSize];
-  netio::ReceiveLoop answers(sock.fd(), deadline.Within(kAnswerWait), kAnswerWait, &to,
-                             kMaxForeign);
+  unsigned char answer[netio::kStatusReceiveSize];
+  netio::ReceiveLoop answers(sock.fd(), deadline.Within(netio::kStatusAnswerWait),
+                             netio::kStatusAnswerWait, &to, netio::kStatusMaxForeign);
   const ssize_t received = answers.Next(answer, sizeof answer);
   if (reportSteps) Diagnose("recvfrom nRecv = %d\n", static_cast<int>(received));
   if (received <= 0) return false;
