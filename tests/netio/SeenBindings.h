@@ -10,14 +10,11 @@ struct Seen {
   unsigned char tag;
   std::vector<unsigned char> value;
 };
-
-// Cleared by each test's parse helper before it parses.
-inline std::vector<Seen> g_seen;
+inline std::vector<Seen> g_seen;  // cleared by each test's parse helper
 
 inline bool Record(const unsigned char* oid, int oidLength, unsigned char tag,
                    const unsigned char* value, int valueLength) {
-  g_seen.push_back({std::vector<unsigned char>(oid, oid + oidLength), tag,
-                    std::vector<unsigned char>(value, value + valueLength)});
+  g_seen.push_back({{oid, oid + oidLength}, tag, {value, value + valueLength}});
   return true;
 }
 
