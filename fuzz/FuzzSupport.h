@@ -1,29 +1,22 @@
 // The one set-up of every fuzz target: a check that aborts (a crash to
-// libFuzzer, a failure to the replay test), exactly sized copies of the
-// input, a bounded reader over it, and the library prepared once: diagnostics
-// off, discovery's capture names and targets set, the configured credentials
-// localised to the seed capture's fixed engine (a derivation digests 1 MiB,
-// far too slow per input), and sealing under those keys so that mutations
-// reach past the HMAC and DES.
+// libFuzzer, a failure to the replay test), exactly sized copies of the input,
+// a bounded reader over it, and the library prepared once: diagnostics off,
+// discovery's capture names and targets set, and the configured credentials
+// localised to the seed capture's fixed engine (a derivation digests 1 MiB, far
+// too slow per input), so that answers sealed under them reach past HMAC and DES.
 #pragma once
 
-#include <algorithm>
-#include <cstddef>
-#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <memory>
-#include <string>
 
-#include "netio/BerWriter.h"
 #include "netio/Discovery.h"
-#include "netio/NetIO.h"
-#include "netio/Usm.h"
 #include "netio/diagnostics.h"
+#include "tests/netio/SnmpV3Messages.h"
 
 #define FUZZ_CHECK(cond) \
-  ((cond) ? (void)0 : (fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond), abort()))
+  ((cond) ? (void)0      \
+          : (fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond), abort()))
 
 namespace fuzz {
 
@@ -55,23 +48,26 @@ struct Input {
 struct Library {
   CNetIO discoverer;  // matches the printers' sysObjectIDs
   _SNMP_PARAM_V3 credentials{};
-  uint8_t auth[kUsmKeyLen], priv[kUsmKeyLen], K1[kUsmPadLen], K2[kUsmPadLen];
+  uint8_t auth[kUsmKeyLen], priv[kUsmKeyLen];
 };
 
 inline Library& Setup() {
   static Library* lib = [] {
     netio::SetDiagnosticsSink(nullptr);
+    const char* const prefix = "1.3.6.1.4.1.40719.886.300.369.8531.1.2.";
     FUZZ_CHECK(EncodeCaptureOid("1.3.6.1.2.1.1.2.0", _sysObjIdOid, &_sysObjIdOidLen));
     FUZZ_CHECK(EncodeCaptureOid("1.3.6.1.2.1.1.5.0", _sysNameOid, &_sysNameOidLen));
-    FUZZ_CHECK(EncodeCaptureOid("1.3.6.1.4.1.40719.886.300.369.8531.1.2.1.0", _pvtFwVerOid, &_pvtFwVerOidLen));
-    FUZZ_CHECK(EncodeCaptureOid("1.3.6.1.4.1.40719.886.300.369.8531.1.2.3.0", _pvtMcuVerOid, &_pvtMcuVerOidLen));
+    FUZZ_CHECK(
+        EncodeCaptureOid((prefix + std::string("1.0")).c_str(), _pvtFwVerOid, &_pvtFwVerOidLen));
+    FUZZ_CHECK(
+        EncodeCaptureOid((prefix + std::string("3.0")).c_str(), _pvtMcuVerOid, &_pvtMcuVerOidLen));
     auto* l = new Library;
     l->discoverer.InitTargetOID("1.3.6.1.4.1.40719.886.1", "1.3.6.1.4.1.40719.886.2.1");
     SnmpV3FillCredentials(&l->credentials);
-    const _SNMP_PARAM_V3& c = l->credentials;
-    FUZZ_CHECK(Password_to_Key_md5(c.authPassword, unsigned(strlen(c.authPassword)), kEngineId, sizeof kEngineId, l->auth));
-    FUZZ_CHECK(Password_to_Key_md5(c.privPassword, unsigned(strlen(c.privPassword)), kEngineId, sizeof kEngineId, l->priv));
-    AuthKey2K1K2(l->auth, l->K1, l->K2);
+    for (auto [password, key] :
+         {std::pair{l->credentials.authPassword, l->auth}, {l->credentials.privPassword, l->priv}})
+      FUZZ_CHECK(Password_to_Key_md5(password, unsigned(strlen(password)), kEngineId,
+                                     sizeof kEngineId, key));
     return l;
   }();
   return *lib;
@@ -87,48 +83,19 @@ inline _SNMP_PARAM_V3 Params(SnmpValueCallback callback) {
   return params;
 }
 
-struct Envelope {
-  const uint8_t* engineId = kEngineId;
-  int engineIdLen = sizeof kEngineId;
-  uint32_t boots = 0, time = 0;
-  uint16_t msgId = 0;
-  std::string user;
-  bool privacy = false;
-  uint8_t salt[kUsmSaltLen] = {};
-};
-
-// The library's own assembly of the message around `scoped` (zero-filled to a
-// multiple of 8 and enciphered with privacy), authenticated with the fixed
-// keys. Empty when the library refuses to assemble it.
-inline std::string Seal(const Envelope& e, const std::string& scoped) {
-  const Library& lib = Setup();
-  unsigned char global[kSnmpV3WorkSize], security[kSnmpV3WorkSize], message[kSnmpV3WorkSize];
-  unsigned char data[kSnmpV3WorkSize + 16] = {}, plain[kSnmpV3WorkSize] = {};
-  const int globalLen = CNetIO::BuildSnmpV3msgGlobalDataUSM(e.msgId, kSnmpV3WorkSize, 0, e.privacy, 1, global);
-  uint32_t authOffset = 0;
-  const int securityLen = CNetIO::BuildSnmpV3msgSecurityParameters(
-      e.engineId, e.engineIdLen, e.boots, e.time, e.user.c_str(), "fixed keys",
-      e.privacy ? e.salt : nullptr, e.privacy ? kUsmSaltLen : 0, security, &authOffset);
-  const unsigned char* msgData = reinterpret_cast<const unsigned char*>(scoped.data());
-  size_t msgDataLen = scoped.size();
-  const size_t padded = (scoped.size() + 7) & ~size_t{7};
-  if (globalLen < 0 || securityLen < 0 || (e.privacy && padded > kSnmpV3WorkSize)) return {};
-  if (e.privacy) {
-    memcpy(plain, scoped.data(), scoped.size());
-    uint8_t iv[kUsmSaltLen];
-    PrivacyIV(lib.priv, e.salt, iv);
-    FUZZ_CHECK(DesEncryption(lib.priv, iv, plain, unsigned(scoped.size()), plain, sizeof plain) == int(scoped.size()));
-    netio::BerWriter w(data, sizeof data);
-    if (!w.Bytes(plain, padded) || !w.Header(0x04, padded)) return {};
-    msgData = w.front();
-    msgDataLen = w.size();
-  }
-  const int len = CNetIO::BuildSnmpV3Packet(global, globalLen, security, securityLen, msgData,
-                                            int(msgDataLen), &authOffset, message);
-  if (len <= 0) return {};
-  FUZZ_CHECK(authOffset + kUsmAuthLen <= unsigned(len));
-  CalcuateAuthParams(message, unsigned(len), lib.K1, lib.K2, message + authOffset);
-  return std::string(reinterpret_cast<const char*>(message), size_t(len));
+// `m` around the scoped PDU `scoped`, authenticated with the fixed keys and
+// enciphered under `salt` with privacy.
+inline std::string Seal(snmpv3test::Message m, const std::string& scoped, bool privacy,
+                        const std::string& salt) {
+  m.flags = uint8_t(kSnmpV3FlagAuth | (privacy ? kSnmpV3FlagPriv : 0));
+  m.authLen = kUsmAuthLen;
+  m.authKey = Setup().auth;
+  m.privKey = Setup().priv;
+  m.salt = privacy ? snmpv3test::Bytes(salt.begin(), salt.end()) : snmpv3test::Bytes();
+  if (privacy) m.salt.resize(kUsmSaltLen);
+  m.scoped.assign(scoped.begin(), scoped.end());
+  const snmpv3test::Bytes msg = snmpv3test::Encode(m);
+  return std::string(msg.begin(), msg.end());
 }
 
 // What an SNMPv3 parse leaves behind must fit the buffers it wrote.

@@ -9,14 +9,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string rest = in.Bytes(in.remaining());
   const auto target = fuzz::Copy(nullptr, capacity);  // exactly `capacity` octets
   const auto source = fuzz::Copy(rest.c_str(), rest.size() + 1);
-  const int stored = base64_decode(reinterpret_cast<const char*>(source.get()), target.get(), capacity);
+  const int stored =
+      base64_decode(reinterpret_cast<const char*>(source.get()), target.get(), capacity);
   FUZZ_CHECK(stored >= -1 && stored <= int(capacity));
 
   const auto octets = reinterpret_cast<const unsigned char*>(rest.data());
   const unsigned n = unsigned(rest.size()), textSize = 4 * ((n + 2) / 3) + 1;
   std::unique_ptr<char[]> text(new char[textSize]);
   FUZZ_CHECK(base64_encode(octets, n, text.get(), textSize - 1) == 0);
-  FUZZ_CHECK(base64_encode(octets, n, text.get(), textSize) == 1 && strlen(text.get()) == textSize - 1);
+  FUZZ_CHECK(base64_encode(octets, n, text.get(), textSize) == 1 &&
+             strlen(text.get()) == textSize - 1);
   const auto back = fuzz::Copy(nullptr, n);
   FUZZ_CHECK(base64_decode(text.get(), back.get(), n) == int(n));
   FUZZ_CHECK(n == 0 || memcmp(back.get(), octets, n) == 0);

@@ -19,7 +19,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_CHECK(field != nullptr);
   std::string significant;
   for (const char* p = field + 4; *p && significant.size() < 144; ++p)
-    if (isalnum(static_cast<unsigned char>(*p)) || *p == '+' || *p == '/' || *p == '=') significant += *p;
+    if (isalnum(static_cast<unsigned char>(*p)) || *p == '+' || *p == '/' || *p == '=')
+      significant += *p;
   char encoded[145];
   FUZZ_CHECK(base64_encode(&status.blackLevel, sizeof status, encoded, sizeof encoded) == 1);
   FUZZ_CHECK(significant == encoded);

@@ -21,8 +21,10 @@ int main(int argc, char** argv) {
   std::sort(files.begin(), files.end());
   for (const auto& path : files) {
     std::ifstream in(path, std::ios::binary);
-    const std::vector<char> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    fprintf(stderr, "%s\n", path.c_str());  // named first: the input behind an abort is the last line
+    const std::vector<char> bytes{std::istreambuf_iterator<char>(in),
+                                  std::istreambuf_iterator<char>()};
+    fprintf(stderr, "%s\n",
+            path.c_str());  // named first: the input behind an abort is the last line
     LLVMFuzzerTestOneInput(fuzz::Copy(bytes.data(), bytes.size()).get(), bytes.size());
   }
   printf("%zu inputs replayed\n", files.size());

@@ -9,8 +9,9 @@ static int Parse(const uint8_t* data, size_t size, SnmpValueCallback callback, b
   _SNMP_PARAM_V3 params = fuzz::Params(callback);
   int version = -1;
   unsigned char requestId, errorStatus, errorIndex;
-  const int result = (authenticated ? CNetIO::parseSnmpV3AuthenticatedResponse : CNetIO::parseSnmpV3Response)(
-      msg.get(), int(size), &version, &requestId, &errorStatus, &errorIndex, &params);
+  const int result =
+      (authenticated ? CNetIO::parseSnmpV3AuthenticatedResponse : CNetIO::parseSnmpV3Response)(
+          msg.get(), int(size), &version, &requestId, &errorStatus, &errorIndex, &params);
   FUZZ_CHECK(result == 0 || result == 1);
   FUZZ_CHECK(params.engineIDLen >= 0 && params.engineIDLen <= kSnmpV3MaxEngineIdLen);
   FUZZ_CHECK(result == 0 || (version >= 0 && version <= 0xFF));

@@ -52,6 +52,7 @@ struct Message {
   uint32_t requestId = 1, errorStatus = 0;
   std::vector<Binding> bindings;
   Bytes rawMsgData;  // sent as is instead of the (enciphered) scoped PDU, when not empty
+  Bytes scoped;      // the scoped PDU's octets, enciphered with privacy, when not empty
 };
 
 inline Bytes ScopedPdu(const Message& m) {
@@ -63,7 +64,9 @@ inline Bytes ScopedPdu(const Message& m) {
 }
 
 inline Bytes Encode(const Message& m) {
-  Bytes msgData = m.rawMsgData.empty() ? ScopedPdu(m) : m.rawMsgData;
+  Bytes msgData = !m.rawMsgData.empty() ? m.rawMsgData
+                  : !m.scoped.empty()   ? m.scoped
+                                        : ScopedPdu(m);
   if ((m.flags & kSnmpV3FlagPriv) && m.rawMsgData.empty()) {
     Bytes cipher((msgData.size() + 7) & ~size_t{7});
     uint8_t salt[kUsmSaltLen] = {}, iv[kUsmSaltLen];

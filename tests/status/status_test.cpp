@@ -13,25 +13,21 @@
 
 namespace {
 
-std::string Encode(const std::string& bytes) {
-  std::vector<char> out(4 * ((bytes.size() + 2) / 3) + 1);
-  EXPECT_EQ(1, base64_encode(reinterpret_cast<const unsigned char*>(bytes.data()),
-                             unsigned(bytes.size()), out.data(), unsigned(out.size())));
-  return out.data();
-}
-
 TEST(Base64, VectorsBothWaysAndExactTargets) {
-  const std::string alphabet =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
   std::string all;  // every character of the alphabet in its place
-  for (size_t i = 0; i < 64; i += 4)
-    all += {char(i << 2 | (i + 1) >> 4), char((i + 1) << 4 | (i + 2) >> 2), char((i + 2) << 6 | (i + 3))};
+  for (int i = 0; i < 64; i += 4) {  // the 6-bit values i .. i + 3 in three octets
+    const int v = i << 18 | (i + 1) << 12 | (i + 2) << 6 | (i + 3);
+    all += {char(v >> 16), char(v >> 8), char(v)};
+  }
   const std::pair<std::string, std::string> rows[] = {
       {"", ""}, {"f", "Zg=="}, {"fo", "Zm8="}, {"foo", "Zm9v"}, {"foob", "Zm9vYg=="},
-      {"fooba", "Zm9vYmE="}, {"foobar", "Zm9vYmFy"}, {all, alphabet}, {"\xff\xff", "//8="},
-      {"\xff", "/w=="}};
+      {"fooba", "Zm9vYmE="}, {"foobar", "Zm9vYmFy"}, {"\xff\xff", "//8="}, {"\xff", "/w=="},
+      {all, "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/"}};
   for (const auto& [bytes, text] : rows) {
-    EXPECT_EQ(text, Encode(bytes));
+    std::vector<char> encoded(text.size() + 1);
+    EXPECT_EQ(1, base64_encode(reinterpret_cast<const unsigned char*>(bytes.data()),
+                               unsigned(bytes.size()), encoded.data(), unsigned(encoded.size())));
+    EXPECT_EQ(text, encoded.data());
     std::vector<unsigned char> out(64);
     const int n = base64_decode(text.c_str(), out.data(), 64);
     EXPECT_EQ(bytes, std::string(out.begin(), out.begin() + std::max(n, 0))) << text;
@@ -40,14 +36,12 @@ TEST(Base64, VectorsBothWaysAndExactTargets) {
   const unsigned char src[] = {0xde, 0xad, 0xbe, 0xef, 0x00};
   for (unsigned n = 0; n <= sizeof src; ++n) {
     const unsigned needed = 4 * ((n + 2) / 3) + 1;
-    for (unsigned size = 0; size < needed; ++size) {
-      std::vector<char> target(size + 1, 'Z');
-      EXPECT_EQ(0, base64_encode(src, n, target.data(), size)) << n << " " << size;
-      EXPECT_EQ(std::string(size + 1, 'Z'), std::string(target.begin(), target.end()));
+    for (unsigned size = 0; size <= needed; ++size) {
+      auto target = std::make_unique<char[]>(size + 1);
+      memset(target.get(), 'Z', size + 1);
+      EXPECT_EQ(size == needed, base64_encode(src, n, target.get(), size)) << n << " " << size;
+      EXPECT_EQ(size == needed ? needed - 1 : size + 1, strnlen(target.get(), size + 1)) << n;
     }
-    auto exact = std::make_unique<char[]>(needed);
-    EXPECT_EQ(1, base64_encode(src, n, exact.get(), needed));
-    EXPECT_EQ(needed - 1, strlen(exact.get()));
   }
 }
 
@@ -73,8 +67,8 @@ TEST(Base64, DecodeTable) {
     memcpy(exact.get(), text, size);
     std::vector<unsigned char> out(capacity + 1, 0xA5);
     EXPECT_EQ(result, base64_decode(exact.get(), out.data(), capacity)) << text;
-    std::string expected = std::string(bytes) + std::string(capacity + 1 - strlen(bytes), '\xA5');
-    EXPECT_EQ(expected, std::string(out.begin(), out.end())) << text;
+    EXPECT_EQ(bytes + std::string(capacity + 1 - strlen(bytes), '\xA5'),
+              std::string(out.begin(), out.end())) << text;
   }
 }
 
@@ -84,18 +78,16 @@ TEST(DeviceId, DecodeTable) {
   for (size_t i = 0; i < sizeof record; ++i) b[i] = static_cast<unsigned char>(i * 37 + 0x4B);
   char text[145];
   ASSERT_EQ(1, base64_encode(b, sizeof record, text, sizeof text));
-  const std::string f = text;
+  const std::string f = text, cut = f.substr(0, 70) + " \r\n;" + f.substr(70);
   // device ID, result, leading bytes of the record that must match
   const std::tuple<std::string, int, size_t> rows[] = {
       {"MFG:Acme;CMD:PCL;STS:" + f + ";", 0, 108}, {"MFG:Acme;STS:" + f + ";\n", 0, 108},
-      {"STS:" + f.substr(0, 70) + " \r\n;" + f.substr(70) + ";", 0, 108},
-      {"MFG:Acme;STS:" + f + ";MDL:X;", -1, 108}, {"STS:" + f + ";1", 0, 108},
-      {"STS:" + f + ";12", -1, 108}, {"STS:" + f + "=;MDL:X;", 0, 108},
+      {"STS:" + cut + ";", 0, 108}, {"MFG:Acme;STS:" + f + ";MDL:X;", -1, 108},
+      {"STS:" + f + ";1", 0, 108}, {"STS:" + f + ";12", -1, 108}, {"STS:" + f + "=;MDL:X;", 0, 108},
       {"MFG:Acme;STS:" + f.substr(0, 140) + ";", -1, 105}, {"MFG:Acme;sts:" + f + ";", -1, 0},
       {"XSTS:" + f, 0, 108}, {"CMD:STS:" + f + ";", 0, 108}, {"CMD:STS;STS:" + f, 0, 108},
       {"STS:" + f.substr(0, 8) + ";STS:" + f + ";", -1, 6}, {"MFG:Acme;MDL:Laser;" + f, -1, 0},
-      {"MFG:Acme;STS:", -1, 0}, {"MFG:Acme;STS", -1, 0}, {"", -1, 0},
-  };
+      {"MFG:Acme;STS:", -1, 0}, {"MFG:Acme;STS", -1, 0}, {"", -1, 0}};
   for (const auto& [id, result, filled] : rows) {
     PRINTER_STATUS out{};
     EXPECT_EQ(result, DecodStatusFromDeviceID(id.c_str(), &out)) << id;
@@ -105,15 +97,13 @@ TEST(DeviceId, DecodeTable) {
   EXPECT_EQ(-1, DecodStatusFromDeviceID(nullptr, &out));
   EXPECT_EQ(-1, DecodStatusFromDeviceID(("STS:" + f).c_str(), nullptr));
   const std::string id = "MFG:Acme;CMD:PCL;STS:" + f;
-  msgprop::ExpectEveryPrefixRefused(
-      msgprop::Bytes(id.begin(), id.end()), [](uint8_t* data, size_t size) {
-        auto copy = std::make_unique<char[]>(size + 1);  // exactly sized with its terminator
-        memcpy(copy.get(), data, size);
-        copy[size] = '\0';
-        PRINTER_STATUS s;
-        return DecodStatusFromDeviceID(copy.get(), &s) == 0 ? std::optional<std::string>("")
-                                                            : std::nullopt;
-      });
+  msgprop::ExpectEveryPrefixRefused(msgprop::Bytes(id.begin(), id.end()), [](uint8_t* p, size_t n) {
+    auto copy = std::make_unique<char[]>(n + 1);  // exactly sized with its terminator
+    memcpy(copy.get(), p, n);
+    copy[n] = '\0';
+    PRINTER_STATUS s;
+    return DecodStatusFromDeviceID(copy.get(), &s) ? std::nullopt : std::optional<std::string>("");
+  });
 }
 
 }  // namespace
