@@ -1,37 +1,28 @@
-// CNetIO::parseSnmpV3Response on an arbitrary datagram, with the keys of the
-// fixed engine (so captured authPriv answers verify and decipher), once with
-// the status read's callback and once with discovery's capture callback; the
-// authenticated-only entry may never accept what the plain one refuses.
+// CNetIO::parseSnmpV3Response on an arbitrary datagram with the fixed
+// engine's keys (so captured authPriv answers verify and decipher), with the
+// status read's callback; the authenticated-only entry, with discovery's
+// capture callback, may never accept what the plain one refuses.
 #include "fuzz/FuzzSupport.h"
 
-namespace {
-
-int Parse(const uint8_t* data, size_t size, SnmpValueCallback callback, bool authenticated) {
+static int Parse(const uint8_t* data, size_t size, SnmpValueCallback callback, bool authenticated) {
   const auto msg = fuzz::Copy(data, size);
   _SNMP_PARAM_V3 params = fuzz::Params(callback);
   int version = -1;
   unsigned char requestId, errorStatus, errorIndex;
-  const int length = static_cast<int>(size);
   const int result =
-      authenticated
-          ? CNetIO::parseSnmpV3AuthenticatedResponse(msg.get(), length, &version, &requestId,
-                                                     &errorStatus, &errorIndex, &params)
-          : CNetIO::parseSnmpV3Response(msg.get(), length, &version, &requestId, &errorStatus,
-                                        &errorIndex, &params);
+      (authenticated ? CNetIO::parseSnmpV3AuthenticatedResponse : CNetIO::parseSnmpV3Response)(
+          msg.get(), int(size), &version, &requestId, &errorStatus, &errorIndex, &params);
   FUZZ_CHECK(result == 0 || result == 1);
   FUZZ_CHECK(params.engineIDLen >= 0 && params.engineIDLen <= kSnmpV3MaxEngineIdLen);
-  if (result == 1) FUZZ_CHECK(version >= 0 && version <= 0xFF);
+  FUZZ_CHECK(result == 0 || (version >= 0 && version <= 0xFF));
   return result;
 }
 
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > kSnmpV3WorkSize) return 0;  // the reads receive at most 2048 octets
-  CNetIO& discoverer = fuzz::Setup().discoverer;
   const int plain = Parse(data, size, outputDeviceIdValue, false);
   if (Parse(data, size, searchAgentProCallbackEx2, true) == 1) FUZZ_CHECK(plain == 1);
   fuzz::CheckCaptureBuffers();
-  discoverer.MatchesTargetOid(_sysObjIdValue, _sysObjIdLen);
+  fuzz::Setup().discoverer.MatchesTargetOid(_sysObjIdValue, _sysObjIdLen);
   return 0;
 }

@@ -3,6 +3,7 @@
 // than each other. SNMPv1 messages here; SNMPv3 ones build on it.
 #pragma once
 
+#include <cctype>
 #include <cstdint>
 #include <initializer_list>
 #include <string>
@@ -20,46 +21,36 @@ inline Bytes Cat(std::initializer_list<Bytes> parts) {
 
 // Minimal definite length.
 inline Bytes Length(size_t n) {
-  if (n < 0x80) return {static_cast<unsigned char>(n)};
+  if (n < 0x80) return {uint8_t(n)};
   Bytes octets;
-  for (; n; n >>= 8) octets.insert(octets.begin(), static_cast<unsigned char>(n));
-  octets.insert(octets.begin(), static_cast<unsigned char>(0x80 | octets.size()));
+  for (size_t m = n; m; m >>= 8) octets.insert(octets.begin(), uint8_t(m));
+  octets.insert(octets.begin(), uint8_t(0x80 | octets.size()));
   return octets;
 }
 
 inline Bytes Tlv(unsigned char tag, const Bytes& contents) {
   return Cat({{tag}, Length(contents.size()), contents});
 }
-
 // A header whose length says `declared`, whatever follows.
 inline Bytes Lying(unsigned char tag, size_t declared, const Bytes& contents) {
   return Cat({{tag}, Length(declared), contents});
 }
-
 inline Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
 // Octets from hex digits; anything else (spaces) is skipped.
 inline Bytes Hex(const std::string& text) {
   Bytes out;
-  int high = -1;
-  for (char c : text) {
-    const int v = c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10
-                  : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
-    if (v < 0) continue;
-    if (high < 0) {
-      high = v;
-    } else {
-      out.push_back(static_cast<unsigned char>(high << 4 | v));
-      high = -1;
-    }
-  }
+  std::string digits;
+  for (char c : text)
+    if (isxdigit(static_cast<unsigned char>(c))) digits += c;
+  for (size_t i = 0; i + 1 < digits.size(); i += 2)
+    out.push_back(uint8_t(std::stoul(digits.substr(i, 2), nullptr, 16)));
   return out;
 }
 
-const Bytes kDeviceIdOid = {0x2B, 0x06, 0x01, 0x04, 0x01, 0x82, 0xBE, 0x0F, 0x86, 0x76,
-                            0x82, 0x2C, 0x82, 0x71, 0xC2, 0x53, 0x01, 0x01, 0x00};
-const Bytes kSysNameOid = {0x2B, 0x06, 0x01, 0x02, 0x01, 0x01, 0x05, 0x00};
-const Bytes kSysObjectIdOid = {0x2B, 0x06, 0x01, 0x02, 0x01, 0x01, 0x02, 0x00};
+const Bytes kDeviceIdOid = Hex("2B 06 01 04 01 82 BE 0F 86 76 82 2C 82 71 C2 53 01 01 00");
+const Bytes kSysNameOid = Hex("2B 06 01 02 01 01 05 00");
+const Bytes kSysObjectIdOid = Hex("2B 06 01 02 01 01 02 00");
 
 inline Bytes Binding(const Bytes& oid, unsigned char tag, const Bytes& value) {
   return Tlv(0x30, Cat({Tlv(0x06, oid), Tlv(tag, value)}));
@@ -68,9 +59,9 @@ inline Bytes Binding(const Bytes& oid, unsigned char tag, const Bytes& value) {
 // A GetResponse around an already encoded binding list's contents.
 inline Bytes ResponseWithList(const Bytes& listContents, const std::string& community = "public",
                               unsigned char pduTag = 0xA2, unsigned char errorStatus = 0) {
-  const Bytes pdu = Cat({Tlv(0x02, {0x00}), Tlv(0x02, {errorStatus}), Tlv(0x02, {0x00}),
+  const Bytes pdu = Cat({Hex("02 01 00 02 01"), {errorStatus}, Hex("02 01 00"),
                          Tlv(0x30, listContents)});
-  return Tlv(0x30, Cat({Tlv(0x02, {0x00}), Tlv(0x04, Text(community)), Tlv(pduTag, pdu)}));
+  return Tlv(0x30, Cat({Hex("02 01 00"), Tlv(0x04, Text(community)), Tlv(pduTag, pdu)}));
 }
 
 inline Bytes Response(const Bytes& oid, unsigned char tag, const Bytes& value,

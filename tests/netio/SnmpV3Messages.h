@@ -21,18 +21,12 @@ using testmsg::Tlv;
 
 inline Bytes Int(uint32_t v) {
   Bytes c;
-  do {
-    c.insert(c.begin(), uint8_t(v));
-    v >>= 8;
-  } while (v);
+  do c.insert(c.begin(), uint8_t(v)); while (v >>= 8);
   if (c[0] & 0x80) c.insert(c.begin(), 0);
   return Tlv(0x02, c);
 }
-
 inline Bytes Octets(const Bytes& b) { return Tlv(0x04, b); }
 inline Bytes Text(const std::string& s) { return Octets(Bytes(s.begin(), s.end())); }
-
-// Contents of the device-ID object's name.
 inline Bytes DeviceIdOid() { return testmsg::kDeviceIdOid; }
 // usmStatsUnknownEngineIDs.0
 inline Bytes UnknownEngineIdsOid() { return Hex("2B 06 01 06 03 0F 01 01 04 00"); }
@@ -44,25 +38,21 @@ struct Binding {
 
 struct Message {
   uint8_t flags = 0x00;
-  uint32_t msgId = 1;
+  uint32_t msgId = 1, boots = 0, time = 0;
   Bytes engineId;
-  uint32_t boots = 0;
-  uint32_t time = 0;
   std::string user;
   // Octets of msgAuthenticationParameters. Signed with `authKey`, they are the
   // first octets of the true code, as a forger who guessed them would send.
   size_t authLen = 0;
   const uint8_t* authKey = nullptr;
   const uint8_t* privKey = nullptr;  // enciphers when the privacy flag is set
-  Bytes salt;
-  Bytes contextEngineId;
+  Bytes salt, contextEngineId;
   std::string contextName;
   uint8_t pduTag = 0xA2;
-  uint32_t requestId = 1;
-  uint32_t errorStatus = 0;
+  uint32_t requestId = 1, errorStatus = 0;
   std::vector<Binding> bindings;
-  // msgData sent as is instead of the (enciphered) scoped PDU, when not empty.
-  Bytes rawMsgData;
+  Bytes rawMsgData;  // sent as is instead of the (enciphered) scoped PDU, when not empty
+  Bytes scoped;      // the scoped PDU's octets, enciphered with privacy, when not empty
 };
 
 inline Bytes ScopedPdu(const Message& m) {
@@ -74,12 +64,13 @@ inline Bytes ScopedPdu(const Message& m) {
 }
 
 inline Bytes Encode(const Message& m) {
-  Bytes msgData = m.rawMsgData.empty() ? ScopedPdu(m) : m.rawMsgData;
+  Bytes msgData = !m.rawMsgData.empty() ? m.rawMsgData
+                  : !m.scoped.empty()   ? m.scoped
+                                        : ScopedPdu(m);
   if ((m.flags & kSnmpV3FlagPriv) && m.rawMsgData.empty()) {
     Bytes cipher((msgData.size() + 7) & ~size_t{7});
-    uint8_t salt[kUsmSaltLen] = {};
+    uint8_t salt[kUsmSaltLen] = {}, iv[kUsmSaltLen];
     memcpy(salt, m.salt.data(), std::min(m.salt.size(), sizeof salt));
-    uint8_t iv[kUsmSaltLen];
     PrivacyIV(m.privKey, salt, iv);
     DesEncryption(m.privKey, iv, msgData.data(), unsigned(msgData.size()), cipher.data(),
                   int(cipher.size()));
@@ -88,15 +79,14 @@ inline Bytes Encode(const Message& m) {
   const Bytes privacy = Octets(m.salt);
   const Bytes usm = Tlv(0x30, Cat({Octets(m.engineId), Int(m.boots), Int(m.time), Text(m.user),
                                    Octets(Bytes(m.authLen, 0)), privacy}));
-  const Bytes global =
-      Tlv(0x30, Cat({Int(m.msgId), Int(2048), Octets({m.flags}), Int(3)}));
+  const Bytes global = Tlv(0x30, Cat({Int(m.msgId), Int(2048), Octets({m.flags}), Int(3)}));
   Bytes msg = Tlv(0x30, Cat({Int(3), global, Octets(usm), msgData}));
   if (m.authKey && m.authLen) {
-    const size_t offset = msg.size() - msgData.size() - privacy.size() - m.authLen;
     uint8_t K1[kUsmPadLen], K2[kUsmPadLen], code[kUsmAuthLen];
     AuthKey2K1K2(m.authKey, K1, K2);
     CalcuateAuthParams(msg.data(), unsigned(msg.size()), K1, K2, code);
-    memcpy(msg.data() + offset, code, std::min(m.authLen, sizeof code));
+    memcpy(msg.data() + msg.size() - msgData.size() - privacy.size() - m.authLen, code,
+           std::min(m.authLen, sizeof code));
   }
   return msg;
 }
@@ -115,16 +105,14 @@ inline Message Report(const Bytes& engineId, uint32_t boots, uint32_t time) {
 // An authenticated, enciphered Response carrying one device-ID binding.
 inline Message Response(const Bytes& engineId, const std::string& user, const uint8_t* authKey,
                         const uint8_t* privKey, const std::string& deviceId) {
-  Message m;
+  Message m = Report(engineId, 7, 4000);
   m.flags = kSnmpV3FlagAuth | kSnmpV3FlagPriv;
-  m.engineId = m.contextEngineId = engineId;
-  m.boots = 7;
-  m.time = 4000;
   m.user = user;
   m.authLen = kUsmAuthLen;
   m.authKey = authKey;
   m.privKey = privKey;
   m.salt = Hex("00 00 00 07 11 22 33 44");
+  m.pduTag = 0xA2;
   m.bindings = {{DeviceIdOid(), Text(deviceId)}};
   return m;
 }

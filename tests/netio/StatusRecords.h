@@ -12,7 +12,6 @@ namespace testnetio {
 inline std::vector<uint8_t> RecordBytes(const PRINTER_STATUS& status) {
   return std::vector<uint8_t>(&status.blackLevel, &status.blackLevel + sizeof status);
 }
-
 // A record no read wrote: any change shows.
 inline PRINTER_STATUS Untouched() {
   PRINTER_STATUS status;

@@ -1,257 +1,214 @@
-// USM cryptography against RFC 3414, RFC 2202 and FIPS 81, and the refusals
-// that keep hostile lengths out of its buffers.
+// MD5 (RFC 1321), HMAC-MD5-96 (RFC 2202), key localisation (RFC 3414 A.3.1)
+// with its cache, DES-CBC (FIPS 81), and the refusals that keep hostile
+// lengths out of their buffers.
 #include <gtest/gtest.h>
 
-#include <cstdint>
-#include <cstring>
-#include <string>
-#include <vector>
-
 #include "digest/cMD5.h"
+#include "env/TestEnv.h"
+#include "netio/KeyCache.h"
 #include "netio/Usm.h"
-#include "tests/netio/SnmpV3Messages.h"
+#include "tests/netio/Messages.h"
 
 namespace {
 
-using snmpv3test::Bytes;
-using snmpv3test::Hex;
+using testmsg::Bytes;
+using testmsg::Hex;
+using testmsg::Text;
 
-Bytes Text(const std::string &s) { return Bytes(s.begin(), s.end()); }
-
-Bytes Md5(const Bytes &data) {
-  uint8_t d[16];
+Bytes Md5(const Bytes& data, size_t chunk = 0, size_t at = 0) {
+  Bytes buf(at + data.size() + 1);  // fed from `at` octets in: every alignment
+  std::copy(data.begin(), data.end(), buf.begin() + long(at));
   MD5Init();
-  MD5Update(data.data(), uint32_t(data.size()));
+  if (chunk == 0) chunk = std::max<size_t>(data.size(), 1);
+  for (size_t off = 0; off < data.size(); off += chunk)
+    MD5Update(buf.data() + at + off, uint32_t(std::min(chunk, data.size() - off)));
+  uint8_t d[16];
   MD5Final(d);
   return Bytes(d, d + 16);
 }
 
-// RFC 3414 A.2.1 as written, octet by octet: the reference for the fast expansion.
-Bytes ReferenceKey(const std::string &password, const Bytes &engineID) {
-  Bytes stream(1048576);
-  for (size_t i = 0; i < stream.size(); i++) stream[i] = uint8_t(password[i % password.size()]);
-  const Bytes ku = Md5(stream);
-  Bytes local = ku;
-  local.insert(local.end(), engineID.begin(), engineID.end());
-  local.insert(local.end(), ku.begin(), ku.end());
-  return Md5(local);
+// 55 octets leave room for the bit length in the last block, 56 do not.
+TEST(MD5, Rfc1321AndPaddingBoundariesInAnySplit) {
+  const auto a = [](size_t n) { return std::string(n, 'a'); };
+  const std::pair<std::string, const char*> rows[] = {
+      {"", "d41d8cd98f00b204e9800998ecf8427e"}, {"a", "0cc175b9c0f1b6a831c399e269772661"},
+      {"abc", "900150983cd24fb0d6963f7d28e17f72"}, {a(55), "ef1772b6dff9a122358552954ad0df65"},
+      {"message digest", "f96b697d7cb7938d525a2f31aaf161d0"},
+      {a(56), "3b0c8ac703f828b04c6c197006d17218"},
+      {"abcdefghijklmnopqrstuvwxyz", "c3fcd3d76192e4007dfb496cca67e13b"},
+      {"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789",
+       "d174ab98d277d9f5a5611c2c9f419d9f"},
+      {"12345678901234567890123456789012345678901234567890123456789012345678901234567890",
+       "57edf4a22be3c955ac49da2e2107b67a"}, {a(63), "b06521f39153d618550606be297466d5"},
+      {a(64), "014842d480b571495a4a0363793f7367"}, {a(65), "c743a45e0d2e6a95cb859adae0248435"},
+      {a(119), "8a7bd0732ed6a28ce75f6dabc90e1613"}, {a(120), "5f61c0ccad4cac44c75ff505e1f1e537"},
+      {a(128), "e510683b3f5ffe4093d021808bc6ff70"}};
+  for (const auto& [msg, md5] : rows)
+    for (size_t chunk : {0, 1, 7, 64})
+      EXPECT_EQ(Md5(Text(msg), chunk, chunk % 8), Hex(md5)) << msg.size();
+  MD5Init();
+  MD5Update(reinterpret_cast<const uint8_t*>("abc"), 3);
+  EXPECT_STREQ(MD5FinalToString(), "900150983CD24FB0D6963F7D28E17F72");
+  const auto* raw = reinterpret_cast<const uint8_t*>(&md5Context());  // wiped after use
+  EXPECT_EQ(Bytes(raw, raw + sizeof md5Context()), Bytes(sizeof md5Context(), 0));
 }
 
-Bytes Key(const std::string &password, const Bytes &engineID) {
+Bytes Key(const std::string& password, const Bytes& engine, bool cached = false) {
   uint8_t key[16];
-  EXPECT_TRUE(Password_to_Key_md5(password.data(), unsigned(password.size()), engineID.data(),
-                                  unsigned(engineID.size()), key));
+  EXPECT_TRUE(cached ? netio::CachedLocalisedKey(password.c_str(), engine.data(),
+                                                 unsigned(engine.size()), key)
+                     : Password_to_Key_md5(password.data(), unsigned(password.size()),
+                                           engine.data(), unsigned(engine.size()), key));
   return Bytes(key, key + 16);
 }
 
-const Bytes kRfc3414EngineID = Hex("000000000000000000000002");
-
-TEST(PasswordToKey, Rfc3414AndTheOctetByOctetExpansion) {
-  EXPECT_EQ(Key("maplesyrup", kRfc3414EngineID), Hex("526f5eed9fcce26f8964c2930787d82b"));
-  // Lengths around the 64-octet block: short passwords come from a repeated
-  // window, long ones are sliced in place with blocks assembled where they wrap.
-  const Bytes engine = Hex("80000b930300112233445566");
-  for (size_t len : {1, 20, 63, 64, 65, 128, 130}) {
+// RFC 3414 A.2.1 as written, octet by octet: the reference for the fast
+// expansion and for the cache, over lengths around the 64-octet block.
+TEST(PasswordToKey, Rfc3414TheReferenceAndTheCache) {
+  const Bytes rfcEngine = Hex("000000000000000000000002");
+  for (bool cached : {false, true, true})
+    EXPECT_EQ(Key("maplesyrup", rfcEngine, cached), Hex("526f5eed9fcce26f8964c2930787d82b"));
+  auto reference = [](const std::string& pw, const Bytes& engine) {
+    Bytes stream(1048576);
+    for (size_t i = 0; i < stream.size(); i++) stream[i] = uint8_t(pw[i % pw.size()]);
+    const Bytes ku = Md5(stream);
+    return Md5(testmsg::Cat({ku, engine, ku}));
+  };
+  const Bytes engines[] = {Hex("80000B9303000000000000002A"), Hex("80000B9303000000000000002B"),
+                           Bytes(), Bytes(32, 0xA5)};
+  for (size_t len : {1, 20, 63, 64, 65, 130}) {
     std::string pw;
     for (size_t i = 0; i < len; i++) pw += char('!' + (i * 7) % 90);
-    EXPECT_EQ(Key(pw, engine), ReferenceKey(pw, engine)) << "password of " << len;
+    for (const Bytes& engine : engines) {
+      const Bytes key = reference(pw, engine);
+      EXPECT_EQ(Key(pw, engine), key) << len << " / " << engine.size();
+      EXPECT_EQ(Key(pw, engine, true), key) << len << " / " << engine.size();
+    }
   }
-  for (size_t len : {0, 1, 32}) {
-    const Bytes id(len, uint8_t(0x80 + len));
-    EXPECT_EQ(Key("maplesyrup", id), ReferenceKey("maplesyrup", id)) << "engine ID of " << len;
-  }
-}
-
-TEST(PasswordToKey, RefusesWhatWouldOverrunOrDivideByZero) {
   const Bytes engine33(33, 0x42);
-  const uint8_t *rfc = kRfc3414EngineID.data();
-  const struct {
-    const char *pw;
-    unsigned pwLen;
-    const uint8_t *engine;
-    unsigned engineLen;
-  } rows[] = {
-      {"x", 0, rfc, 12},                        {nullptr, 10, rfc, 12},
-      {"maplesyrup", 10, engine33.data(), 33},  {"maplesyrup", 10, engine33.data(), 0xFFFFFFFFu},
-      {"maplesyrup", 10, nullptr, 12},
-  };
-  for (const auto &row : rows) {
+  const std::tuple<const char*, unsigned, const uint8_t*, unsigned> refused[] = {
+      {"x", 0, rfcEngine.data(), 12}, {nullptr, 10, rfcEngine.data(), 12},
+      {"maplesyrup", 10, engine33.data(), 33}, {"maplesyrup", 10, engine33.data(), 0xFFFFFFFFu},
+      {"maplesyrup", 10, nullptr, 12}};
+  for (const auto& [pw, pwLen, engine, engineLen] : refused) {
     uint8_t key[16];
     memset(key, 0xAA, sizeof key);
-    EXPECT_FALSE(Password_to_Key_md5(row.pw, row.pwLen, row.engine, row.engineLen, key))
-        << row.pwLen << " " << row.engineLen;
+    EXPECT_FALSE(Password_to_Key_md5(pw, pwLen, engine, engineLen, key)) << engineLen;
     EXPECT_EQ(Bytes(key, key + 16), Bytes(16, 0));
+    EXPECT_FALSE(pwLen && netio::CachedLocalisedKey(pw, engine, engineLen, key));
   }
-  EXPECT_FALSE(Password_to_Key_md5("maplesyrup", 10, nullptr, 0, nullptr));
+  EXPECT_FALSE(netio::CachedLocalisedKey("", rfcEngine.data(), 4, nullptr));
 }
 
-Bytes Hmac96(const Bytes &K1, const Bytes &K2, const Bytes &msg) {
+Bytes Hmac96(const Bytes& K1, const Bytes& K2, const Bytes& msg) {
   uint8_t out[12];
   CalcuateAuthParams(msg.data(), unsigned(msg.size()), K1.data(), K2.data(), out);
   return Bytes(out, out + 12);
 }
 
-// RFC 2202 HMAC-MD5, truncated to 96 bits as USM sends it. Keys longer than
-// 64 octets are hashed first (RFC 2104), which brings cases 6 and 7 to 16.
-TEST(Hmac, Rfc2202) {
-  const struct {
-    int number;
-    Bytes key, data;
-    const char *digest;
-  } rows[] = {
-      {1, Bytes(16, 0x0b), Text("Hi There"), "9294727a3638bb1c13f48ef8"},
-      {2, Text("Jefe"), Text("what do ya want for nothing?"), "750c783e6ab0b503eaa86e31"},
-      {3, Bytes(16, 0xaa), Bytes(50, 0xdd), "56be34521d144c88dbb8c733"},
-      {5, Bytes(16, 0x0c), Text("Test With Truncation"), "56461ef2342edc00f9bab995"},
-      {6, Md5(Bytes(80, 0xaa)), Text("Test Using Larger Than Block-Size Key - Hash Key First"),
+// RFC 2202 cases; keys over 64 octets are hashed first (6, 7), and case 4's
+// 25-octet key does not fit AuthKey2K1K2, so its pads are built here.
+TEST(Hmac, Rfc2202AndOnlyAWholeTwelveOctetCodeMatches) {
+  const std::tuple<Bytes, Bytes, const char*> rows[] = {
+      {Bytes(16, 0x0b), Text("Hi There"), "9294727a3638bb1c13f48ef8"},
+      {Text("Jefe"), Text("what do ya want for nothing?"), "750c783e6ab0b503eaa86e31"},
+      {Bytes(16, 0xaa), Bytes(50, 0xdd), "56be34521d144c88dbb8c733"},
+      {Bytes(16, 0x0c), Text("Test With Truncation"), "56461ef2342edc00f9bab995"},
+      {Md5(Bytes(80, 0xaa)), Text("Test Using Larger Than Block-Size Key - Hash Key First"),
        "6b1ab7fe4bd7bf8f0b62e6ce"},
-      {7, Md5(Bytes(80, 0xaa)),
+      {Md5(Bytes(80, 0xaa)),
        Text("Test Using Larger Than Block-Size Key and Larger Than One Block-Size Data"),
        "6f630fad67cda0ee1fb1f562"},
   };
-  for (const auto &row : rows) {
-    Bytes key = row.key;
-    key.resize(16, 0);  // HMAC zero-fills short keys: "Jefe" is the same key
+  for (auto [key, data, digest] : rows) {
     Bytes K1(64), K2(64);
+    key.resize(16, 0);
     AuthKey2K1K2(key.data(), K1.data(), K2.data());
-    EXPECT_EQ(Hmac96(K1, K2, row.data), Hex(row.digest)) << "case " << row.number;
+    EXPECT_EQ(Hmac96(K1, K2, data), Hex(digest)) << digest;
   }
-  // Case 4's 25-octet key does not fit AuthKey2K1K2; its pads are built here.
   Bytes K1(64, 0x36), K2(64, 0x5c);
-  for (uint8_t i = 0; i < 25; i++) {
-    K1[i] ^= uint8_t(i + 1);
-    K2[i] ^= uint8_t(i + 1);
-  }
-  EXPECT_EQ(Hmac96(K1, K2, Bytes(50, 0xcd)), Hex("697eaf0aca3a3aea3a751647")) << "case 4";
-}
+  for (uint8_t i = 0; i < 25; i++) K1[i] ^= uint8_t(i + 1), K2[i] ^= uint8_t(i + 1);
+  EXPECT_EQ(Hmac96(K1, K2, Bytes(50, 0xcd)), Hex("697eaf0aca3a3aea3a751647"));
 
-// A prefix of the right code in a field of another length must not pass
-// (CVE-2008-0960), nor a code wrong in any one octet.
-TEST(Hmac, OnlyTwelveEqualOctetsMatch) {
+  // A prefix of the code in a shorter field must not pass (CVE-2008-0960).
   const Bytes code = Hex("0102030405060708090a0b0c");
   EXPECT_TRUE(AuthParamsMatch(code.data(), 12, code.data()));
   for (unsigned len : {0u, 1u, 4u, 11u, 13u})
     EXPECT_FALSE(AuthParamsMatch(code.data(), len, code.data())) << len;
-  EXPECT_FALSE(AuthParamsMatch(nullptr, 12, code.data()));
   for (unsigned i = 0; i < 12; i++) {
     Bytes forged = code;
     forged[i] ^= 0x80;
     EXPECT_FALSE(AuthParamsMatch(forged.data(), 12, code.data())) << i;
   }
-}
-
-// A message-shaped blob of 60 octets whose field at 40 carries its code.
-TEST(Hmac, VerifyAuthParamsAcceptsOnlyAWholeFieldInside) {
-  const Bytes key = Key("maplesyrup", kRfc3414EngineID);
+  // A message-shaped blob whose field at 40 carries its code: only the whole field inside counts.
+  const Bytes key = Key("maplesyrup", Hex("000000000000000000000002"));
   Bytes good(60);
-  for (size_t i = 0; i < good.size(); i++) good[i] = uint8_t(i * 31 + 7);
-  memset(good.data() + 40, 0, 12);
-  Bytes K1(64), K2(64);
+  for (size_t i = 0; i < good.size(); i++) good[i] = i >= 40 && i < 52 ? 0 : uint8_t(i * 31 + 7);
   AuthKey2K1K2(key.data(), K1.data(), K2.data());
-  const Bytes code = Hmac96(K1, K2, good);
-  memcpy(good.data() + 40, code.data(), 12);
-
-  Bytes msg = good;
-  EXPECT_TRUE(VerifyAuthParams(msg.data(), 60, 40, 12, key.data()));
-  EXPECT_EQ(Bytes(msg.begin() + 40, msg.begin() + 52), Bytes(12, 0)) << "left zeroed";
-  const struct {
-    unsigned msgLen, offset, authLen;
-  } refused[] = {{60, 40, 0},  {60, 40, 1},  {60, 40, 11}, {60, 40, 13},
-                 {51, 40, 12}, {60, 61, 12}, {60, 0xFFFFFFF8u, 12}};
-  for (const auto &row : refused) {
-    msg = good;
-    EXPECT_FALSE(VerifyAuthParams(msg.data(), row.msgLen, row.offset, row.authLen, key.data()))
-        << row.msgLen << " " << row.offset << " " << row.authLen;
-    EXPECT_EQ(msg, good) << "touched";
+  const Bytes mac = Hmac96(K1, K2, good);
+  std::copy(mac.begin(), mac.end(), good.begin() + 40);
+  const std::tuple<unsigned, unsigned, unsigned> fields[] = {{60, 40, 12}, {60, 40, 0},
+      {60, 40, 11}, {60, 40, 13}, {51, 40, 12}, {60, 61, 12}, {60, 0xFFFFFFF8u, 12}};
+  for (const auto& [msgLen, offset, authLen] : fields) {
+    Bytes msg = good;
+    const bool ok = authLen == 12 && msgLen == 60 && offset == 40;
+    EXPECT_EQ(VerifyAuthParams(msg.data(), msgLen, offset, authLen, key.data()), ok)
+        << msgLen << " " << offset << " " << authLen;
+    EXPECT_TRUE(ok || msg == good) << "touched";
   }
-  msg = good;
-  const Bytes otherKey = Key("maplesyrup", Hex("000000000000000000000003"));
-  EXPECT_FALSE(VerifyAuthParams(msg.data(), 60, 40, 12, otherKey.data()));
+  EXPECT_FALSE(VerifyAuthParams(good.data(), 60, 40, 12, Key("maplesyrup", Hex("03")).data()));
 }
 
-// FIPS 81 CBC example.
-const Bytes kDesKey = Hex("0123456789abcdef");
-const Bytes kDesIV = Hex("1234567890abcdef");
-const Bytes kPlain = Text("Now is the time for all ");
-const Bytes kCipher = Hex("e5c7cdde872bf27c43e934008c389c0f683788499a7c05f6");
-
-TEST(Des, Fips81ThroughDesEncryption) {
-  Bytes out(24), iv = kDesIV;
-  EXPECT_EQ(DesEncryption(kDesKey.data(), iv.data(), kPlain.data(), 24, out.data(), 24), 24);
-  EXPECT_EQ(out, kCipher);
-  EXPECT_EQ(iv, kDesIV) << "the caller's IV is not chained on";
-  Bytes inPlace = kPlain;
-  EXPECT_EQ(DesEncryption(kDesKey.data(), kDesIV.data(), inPlace.data(), 24, inPlace.data(), 24),
-            24);
-  EXPECT_EQ(inPlace, kCipher);
-}
-
-// The IV is the pre-IV (privacy key octets 8-15) XOR the salt, octet for
-// octet: either may carry the whole of it.
-TEST(Des, Fips81ThroughDecryptMsgData) {
-  Bytes preIVKey = kDesKey, saltKey = kDesKey;
-  preIVKey.insert(preIVKey.end(), kDesIV.begin(), kDesIV.end());
-  saltKey.resize(16, 0);
-  const struct {
-    Bytes privKey, salt;
-  } rows[] = {{preIVKey, Bytes(8, 0)}, {saltKey, kDesIV}};
-  for (const auto &row : rows) {
-    // Deciphered where it lies in a datagram: no alignment to count on.
-    Bytes datagram(3, 0x30);
-    datagram.insert(datagram.end(), kCipher.begin(), kCipher.end());
-    EXPECT_EQ(DecryptMsgData(datagram.data() + 3, 24, row.privKey.data(), row.salt.data()), 1);
-    EXPECT_EQ(Bytes(datagram.begin() + 3, datagram.end()), kPlain) << (row.salt[0] ? "salt" : "pre-IV");
+// FIPS 81's CBC example. The IV is the pre-IV (privacy key octets 8-15) XOR
+// the salt, octet for octet: either may carry the whole of it.
+TEST(Des, Fips81TheIvAndTheSalt) {
+  const Bytes key = Hex("0123456789abcdef"), iv = Hex("1234567890abcdef");
+  const Bytes plain = Text("Now is the time for all ");
+  const Bytes cipher = Hex("e5c7cdde872bf27c43e934008c389c0f683788499a7c05f6");
+  Bytes out(24), ivCopy = iv;
+  EXPECT_EQ(DesEncryption(key.data(), ivCopy.data(), plain.data(), 24, out.data(), 24), 24);
+  EXPECT_EQ(out, cipher);
+  EXPECT_EQ(ivCopy, iv) << "the caller's IV is not chained on";
+  const Bytes preIVKey = testmsg::Cat({key, iv}), saltKey = testmsg::Cat({key, Bytes(8, 0)});
+  for (const auto& [privKey, salt] : {std::pair{preIVKey, Bytes(8, 0)}, {saltKey, iv}}) {
+    Bytes datagram = testmsg::Cat({Bytes(3, 0x30), cipher});  // unaligned, as in a datagram
+    EXPECT_EQ(DecryptMsgData(datagram.data() + 3, 24, privKey.data(), salt.data()), 1);
+    EXPECT_EQ(Bytes(datagram.begin() + 3, datagram.end()), plain);
   }
-}
-
-TEST(Des, FillsWithZerosAndRefusesWhatDoesNotFit) {
-  const uint8_t *k = kDesKey.data(), *iv = kDesIV.data();
-  const Bytes src = Text("thirteen char");
+  // 13 octets fill up with zeros to 16; what does not fit or is no multiple of 8 is refused.
   Bytes dst(16, 0xEE);
-  for (int capacity : {15, -1}) EXPECT_EQ(DesEncryption(k, iv, src.data(), 13, dst.data(), capacity), 0);
-  EXPECT_EQ(DesEncryption(k, iv, src.data(), 0xFFFFFFFFu, dst.data(), 0x7FFFFFFF), 0);
-  EXPECT_EQ(DesEncryption(nullptr, iv, src.data(), 13, dst.data(), 16), 0);
-  EXPECT_EQ(DesEncryption(k, nullptr, src.data(), 13, dst.data(), 16), 0);
-  EXPECT_EQ(DesEncryption(k, iv, nullptr, 13, dst.data(), 16), 0);
-  EXPECT_EQ(DesEncryption(k, iv, src.data(), 13, nullptr, 16), 0);
+  for (const auto& [length, capacity] : {std::pair{13u, 15}, {13u, -1}, {0xFFFFFFFFu, 0x7FFFFFFF}})
+    EXPECT_EQ(DesEncryption(key.data(), iv.data(), plain.data(), length, dst.data(), capacity), 0);
   EXPECT_EQ(dst, Bytes(16, 0xEE));
-
-  EXPECT_EQ(DesEncryption(k, iv, src.data(), 13, dst.data(), 16), 13);
-  Bytes privKey = kDesKey;
-  privKey.insert(privKey.end(), kDesIV.begin(), kDesIV.end());
-  const Bytes salt(8, 0);
-  EXPECT_EQ(DecryptMsgData(dst.data(), 16, privKey.data(), salt.data()), 1);
-  Bytes expected = src;
-  expected.resize(16, 0);
-  EXPECT_EQ(dst, expected);
-
+  EXPECT_EQ(DesEncryption(key.data(), iv.data(), plain.data(), 13, dst.data(), 16), 13);
+  EXPECT_EQ(DecryptMsgData(dst.data(), 16, preIVKey.data(), Bytes(8, 0).data()), 1);
+  EXPECT_EQ(dst, testmsg::Cat({Bytes(plain.begin(), plain.begin() + 13), Bytes(3, 0)}));
   for (unsigned len : {1u, 7u, 12u, 15u}) {
     Bytes data(16, 0x5A);
-    EXPECT_EQ(DecryptMsgData(data.data(), len, privKey.data(), salt.data()), 0) << len;
+    EXPECT_EQ(DecryptMsgData(data.data(), len, preIVKey.data(), iv.data()), 0) << len;
     EXPECT_EQ(data, Bytes(16, 0x5A)) << len;
   }
-  EXPECT_EQ(DecryptMsgData(nullptr, 16, privKey.data(), salt.data()), 0);
-  EXPECT_EQ(DecryptMsgData(dst.data(), 16, nullptr, salt.data()), 0);
-  EXPECT_EQ(DecryptMsgData(dst.data(), 16, privKey.data(), nullptr), 0);
+  // The salt: engine boots, then the counter, most significant octet first; the counter after.
+  const std::tuple<uint32_t, uint32_t, const char*, uint32_t> salts[] = {
+      {70000, 0, "0001117000000000", 1}, {1, 41, "0000000100000029", 42},
+      {0, 0xFFFFFFFFu, "00000000ffffffff", 0}};
+  for (const auto& [boots, low, expected, next] : salts) {
+    salt_low = low;
+    uint8_t salt[8];
+    FormSalt(boots, salt);
+    EXPECT_EQ(Bytes(salt, salt + 8), Hex(expected));
+    EXPECT_EQ(salt_low, next);
+  }
 }
 
-TEST(Des, SaltIsBootsThenCounterMostSignificantFirst) {
-  const struct {
-    uint32_t boots, low;
-    const char *salt;
-    uint32_t next;
-  } rows[] = {
-      {70000, 0, "0001117000000000", 1},
-      {1, 41, "0000000100000029", 42},
-      {0, 0xFFFFFFFFu, "00000000ffffffff", 0},
-  };
-  for (const auto &row : rows) {
-    salt_low = row.low;
-    uint8_t salt[8];
-    FormSalt(row.boots, salt);
-    EXPECT_EQ(Bytes(salt, salt + 8), Hex(row.salt));
-    EXPECT_EQ(salt_low, row.next);
-  }
+// The configured credentials do not stand in the program as text.
+TEST(SnmpV3Credentials, NotInTheBinaryAsText) {
+  _SNMP_PARAM_V3 params{};
+  SnmpV3FillCredentials(&params);
+  const std::string image = testenv::ReadFile("/proc/self/exe");
+  ASSERT_GT(image.size(), 10000u);
+  for (const std::string text : {params.userName, params.authPassword, params.privPassword})
+    EXPECT_TRUE(text.size() >= 8 && image.find(text) == std::string::npos) << text;
 }
 
 }  // namespace
