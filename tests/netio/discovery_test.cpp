@@ -1,0 +1,461 @@
+// Discovery: the request's octets and the match of an answer on their own,
+// then net-snmp printers in a lab of namespaces answering broadcast,
+// multicast and the interface scan over SNMPv1 and SNMPv3, and peers that
+// attack a scan: a second link holding the printer's address, a forged flood.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <net/if.h>
+#include <netinet/ip.h>
+#include <netinet/udp.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <map>
+#include <memory>
+#include <new>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "env/Lab.h"
+#include "env/Responder.h"
+#include "env/Snmpd.h"
+#include "netio/SnmpV3.h"
+#include "netio/exchange.h"
+#include "tests/netio/Diagnostics.h"
+#include "tests/netio/IsolatedNetio.h"
+#include "tests/netio/SnmpV3Peer.h"
+
+namespace {
+// Counted on the test's own thread only: the flooder allocates as it likes.
+thread_local bool t_counting = false;
+long g_allocations = 0;
+}  // namespace
+
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+void* operator new(size_t size) {
+  if (t_counting) ++g_allocations;
+  if (void* p = malloc(size ? size : 1)) return p;
+  throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept { free(p); }
+void operator delete(void* p, size_t) noexcept { free(p); }
+#pragma GCC diagnostic pop
+
+namespace {
+
+using testmsg::Bytes;
+using testenv::Reply;
+using testnetio::Diagnostics;
+using Reports = std::map<std::string, int>;  // every report, counted by address text
+
+const char kFirst[] = "1.3.6.1.4.1.2963.1.1";
+const char kSecond[] = "1.3.6.1.4.1.2963.2.5";
+const char kSecondStart[] = "1.3.6.1.4.1.2963.2";  // a prefix of a target matches
+const char kOther[] = "1.3.6.1.4.1.8072.3.2.10";
+const char kAnyOid[] = "1.3.6.1.2.1.1.2.0";
+
+bool Collect(char* address, char* second, void* reports) {
+  ++(*static_cast<Reports*>(reports))[second ? "second argument set" : address];
+  return false;
+}
+
+Bytes Encoded(const char* oid) {
+  Bytes out(64);
+  out.resize(size_t(std::max(0, CNetIO::oidEncode(oid, out.data()))));
+  return out;
+}
+
+TEST(DiscoveryRequest, IsTheSysObjectIdGetRequestWithTheCommunity) {
+  const auto request = [](const char* community, size_t room = 256) {
+    Bytes out(room);
+    out.resize(size_t(std::max(0, netio::BuildDiscoveryRequest(community, out.data(), room))));
+    return out;
+  };
+  const Bytes expected = testmsg::Hex(
+      "30 26 02 01 00 04 06 70 75 62 6C 69 63 A0 19 02 01 00 02 01 00 02 01 00 30 0E 30 0C 06 08 "
+      "2B 06 01 02 01 01 02 00 05 00");
+  for (const char* community : {static_cast<const char*>(nullptr), "", "public"})
+    EXPECT_EQ(request(community), expected);
+  const Bytes longest = request(std::string(95, 'c').c_str());
+  ASSERT_EQ(longest.size(), 95u + 34);
+  EXPECT_EQ(Bytes(longest.begin(), longest.begin() + 7), (Bytes{0x30, 0x7F, 2, 1, 0, 4, 95}));
+  EXPECT_TRUE(std::equal(longest.end() - 27, longest.end(), expected.end() - 27));
+  // Refused rather than cut: a cut community would ask with another's rights.
+  EXPECT_TRUE(request(std::string(96, 'c').c_str()).empty());
+  EXPECT_TRUE(request("public", 39).empty());
+}
+
+// The start of either target matches, a longer OID does not; an answer
+// without a sysObjectID is not judged by an earlier one's.
+TEST(DiscoveryMatch, PrefixesOfEitherTargetAndNothingStale) {
+  CNetIO netio;
+  netio.InitTargetOID(kFirst, kSecond);
+  const auto answer = [](const Bytes& oid) { return testmsg::Response(testmsg::kSysObjectIdOid, 0x06, oid); };
+  for (const auto& [message, match] :
+       {std::pair{answer(Encoded("1.3.6.1.4.1.2963.1")), 1}, {answer(Encoded(kSecondStart)), 1},
+        {testmsg::Response(testmsg::kSysNameOid, 0x04, testmsg::Text("printer")), 0},
+        {answer(Encoded("1.3.6.1.4.1.2963.1.1.7")), 0}, {answer(Encoded(kOther)), 0},
+        {answer(Encoded("1.3.6.1.4")), 0}})
+    EXPECT_EQ(netio.parseForOID(message.data(), int(message.size()), nullptr, 0), match);
+  const Bytes longer = Encoded("1.3.6.1.4.1.2963.2.5.1");
+  EXPECT_FALSE(netio.MatchesTargetOid(longer.data(), int(longer.size())));
+}
+
+// SNMPv3 discovery captures only bindings whose name is exactly a stored one,
+// read from heap blocks of their exact size.
+TEST(DiscoveryMatch, SnmpV3CaptureTakesOnlyExactNames) {
+  const auto capture = [](const Bytes& name, const Bytes& value, uint8_t type = 0x04) {
+    std::unique_ptr<uint8_t[]> oid(new uint8_t[name.size() + 1]), octets(new uint8_t[value.size() + 1]);
+    std::copy(name.begin(), name.end(), oid.get());
+    std::copy(value.begin(), value.end(), octets.get());
+    return searchAgentProCallbackEx2(oid.get(), int(name.size()), type, octets.get(), int(value.size()));
+  };
+  const char kSysName[] = "1.3.6.1.2.1.1.5.0";
+  ASSERT_TRUE(EncodeCaptureOid(kAnyOid, _sysObjIdOid, &_sysObjIdOidLen));
+  ASSERT_TRUE(EncodeCaptureOid(kSysName, _sysNameOid, &_sysNameOidLen));
+  EXPECT_TRUE(capture(Encoded(kSysName), {'i', 'n', 'k'}));
+  const Bytes objectId = Encoded(kFirst);
+  EXPECT_TRUE(capture(Encoded(kAnyOid), objectId, 0x06));
+  EXPECT_EQ(Bytes(_sysObjIdValue, _sysObjIdValue + _sysObjIdLen), objectId);
+  Bytes sysName = Encoded(kSysName), longer = sysName;
+  longer.push_back(0x01);
+  for (const Bytes& name : {Encoded("1.3.6.1.2.1.1.6.0"), Bytes(sysName.begin(), sysName.end() - 1), longer, Bytes{}})
+    EXPECT_FALSE(capture(name, {'x'})) << name.size();
+  EXPECT_STREQ(_sysNameValue, "ink");
+  // Over-long values: a sysObjectID is skipped, a text is cut.
+  EXPECT_FALSE(capture(Encoded(kAnyOid), Bytes(kCaptureSize + 1, 0x2B)));
+  EXPECT_EQ(_sysObjIdLen, int(objectId.size()));
+  EXPECT_TRUE(capture(Encoded(kSysName), Bytes(300, 'n')));
+  EXPECT_EQ(strlen(_sysNameValue), size_t{kCaptureSize - 1});
+}
+
+// An authentic answer without a sysObjectID binding (snmpd always sends one)
+// must not match on the value the agent before it left behind.
+TEST(V3DiscoveryFromResponder, AnAnswerWithoutASysObjectIdNeverMatchesOnAnEarlierOne) {
+  std::string why;
+  REQUIRE_ENV(testenv::IsolateNetwork(&why), why);
+  netio::SetDiagnosticsSink(nullptr);
+  const testnetio::Keys keys = testnetio::LocalisedKeys(testnetio::kEngine);
+  const Bytes report = snmpv3test::Encode(snmpv3test::Report(testnetio::kEngine, 7, 4000));
+  const auto answer = [&](uint16_t msgId, const snmpv3test::Binding& binding) {
+    snmpv3test::Message m = snmpv3test::Response(testnetio::kEngine, testnetio::Configured().name, keys.auth, keys.priv, "");
+    m.msgId = msgId + 1;  // each scan's discovery takes one msgID first
+    m.bindings = {binding};
+    return snmpv3test::Encode(m);
+  };
+  const auto script = [&](const Bytes& toRequest) {
+    return testenv::ResponderScript([=](const testenv::Datagram&, size_t index) {
+      return index == 0 ? std::vector<Reply>{Reply(report)} : index == 1 ? std::vector<Reply>{Reply(toRequest)} : std::vector<Reply>{};
+    });
+  };
+  testenv::Responder wanted("127.0.0.2", script(answer(100, {testmsg::kSysObjectIdOid, snmpv3test::Tlv(0x06, Encoded(kFirst))})));
+  testenv::Responder bare("127.0.0.3", script(answer(200, {testmsg::kSysNameOid, snmpv3test::Text("printer")})));
+  ASSERT_TRUE(wanted.Start(&why)) << why;
+  ASSERT_TRUE(bare.Start(&why)) << why;
+  CNetIO netio;
+  netio.InitTargetOID(kFirst, kSecond);
+  Reports first, second;
+  SNMPv3MsgID = 100;
+  EXPECT_TRUE(netio.FindSnmpV3Agent(nullptr, "127.0.0.2", nullptr, Collect, &first, false));
+  EXPECT_EQ(first, (Reports{{"127.0.0.2", 1}}));
+  SNMPv3MsgID = 200;
+  EXPECT_TRUE(netio.FindSnmpV3Agent(nullptr, "127.0.0.3", nullptr, Collect, &second, false));
+  EXPECT_EQ(bare.Received().size(), 2u);
+  EXPECT_TRUE(second.empty());
+}
+
+class Discovery : public testing::Test {
+ protected:
+  void SetUp() override {
+    std::string why;
+    REQUIRE_ENV(testenv::Lab::Available(&why), why);
+    REQUIRE_ENV(testenv::Snmpd::Available(&why), why);
+    lab_ = std::make_unique<testenv::Lab>();
+  }
+  void TearDown() override {
+    stop_ = true;
+    if (sender_.joinable()) sender_.join();
+    agents_.clear();
+    lab_.reset();
+  }
+  testenv::LabNode* Node(const std::string& name, bool ipv4, bool ipv6) {
+    std::string why;
+    testenv::LabNode* node = lab_->AddNode(name, {ipv4, ipv6, false}, &why);
+    EXPECT_NE(node, nullptr) << why;
+    return node;
+  }
+  void Shell(const testenv::LabNode& node, const std::string& script) {
+    testenv::RunResult r = lab_->RunIn(node, {"/bin/sh", "-c", "set -e; " + script});
+    EXPECT_EQ(r.exitCode, 0) << script << ": " << r.err << r.out;
+  }
+  static std::string Hex(const testenv::LabNode& n) {
+    char text[8];
+    snprintf(text, sizeof text, "%02x", n.number);
+    return text;
+  }
+  // A second, point-to-point link eth1: MAC 02:00:00:00:01:NN, fe80::ff:fe00:1NN.
+  void Link(const testenv::LabNode& a, const testenv::LabNode& b) {
+    Shell(a, "ip link add eth1 address 02:00:00:00:01:" + Hex(a) + " type veth peer name eth1 address 02:00:00:00:01:" +
+                 Hex(b) + " netns " + b.netns);
+    for (const auto* node : {&a, &b})
+      Shell(*node, "sysctl -q -w net.ipv6.conf.eth1.accept_dad=0 && ip link set eth1 addrgenmode eui64 && ip link set eth1 up");
+  }
+  static std::string LinkLocalOfEth1(const testenv::LabNode& n) { return "fe80::ff:fe00:1" + Hex(n); }
+  testenv::Snmpd* Agent(const testenv::LabNode& printer, testenv::SnmpdConfig config) {
+    std::string why;
+    agents_.push_back(std::make_unique<testenv::Snmpd>(std::move(config)));
+    EXPECT_TRUE(lab_->Enter(printer, &why)) << why;
+    EXPECT_TRUE(agents_.back()->Start(&why)) << why;
+    return agents_.back().get();
+  }
+  testenv::Snmpd* V1Agent(const testenv::LabNode& printer, const std::string& sysObjectID) {
+    testenv::SnmpdConfig config;
+    config.sysObjectID = sysObjectID;
+    return Agent(printer, config);
+  }
+  static testenv::SnmpdConfig V3Printer(const std::string& sysObjectID, const std::string& engine) {
+    testenv::SnmpdConfig config;
+    config.v1 = false;
+    config.sysObjectID = sysObjectID;
+    config.engineIdHex = engine;
+    config.users = {testnetio::Configured()};
+    return config;
+  }
+  // The log is read once it holds the expected count, never before.
+  static void ExpectRequests(const testenv::Snmpd* agent, int count) {
+    agent->WaitForRequests(count, std::chrono::seconds(2));
+    EXPECT_EQ(agent->RequestCount(), count) << agent->Log();
+  }
+  void Enter(const testenv::LabNode& node) {
+    std::string why;
+    ASSERT_TRUE(lab_->Enter(node, &why)) << why;
+  }
+
+  std::unique_ptr<testenv::Lab> lab_;
+  std::vector<std::unique_ptr<testenv::Snmpd>> agents_;
+  CNetIO netio_;
+  std::thread sender_;
+  std::atomic<bool> stop_{false};
+};
+
+// One printer answers with a target, one with the start of the other, one
+// with another object, one SNMPv3 only; the first also sits on a second link.
+TEST_F(Discovery, V1BroadcastReportsEachMatchingAnswerFromEveryIPv4Interface) {
+  testenv::LabNode *client = Node("client", true, false), *first = Node("first", true, false),
+                   *second = Node("second", true, false), *other = Node("other", true, false),
+                   *v3only = Node("v3only", true, false);
+  ASSERT_FALSE(HasFailure());
+  Link(*client, *first);
+  // Only the two links: loopback would cost a silent second.
+  Shell(*client, "ip addr del 127.0.0.1/8 dev lo && ip addr add 10.209.0.1/24 dev eth1");
+  Shell(*first, "ip addr add 10.209.0.2/24 dev eth1");
+  testenv::Snmpd *firstAgent = V1Agent(*first, kFirst), *secondAgent = V1Agent(*second, kSecondStart),
+                 *otherAgent = V1Agent(*other, kOther);
+  testenv::SnmpdConfig silent;
+  silent.v1 = false;
+  Agent(*v3only, silent);
+  Enter(*client);
+  ASSERT_FALSE(HasFailure());
+  netio_.InitTargetOID(kFirst, kSecond);
+  Reports reports;
+  EXPECT_TRUE(netio_.FindSnmpAgent(nullptr, "255.255.255.255", kAnyOid, Collect, &reports, true));
+  // Three sends per interface, every answer reported: no de-duplication.
+  EXPECT_EQ(reports, (Reports{{first->ipv4, 3}, {"10.209.0.2", 3}, {second->ipv4, 3}}));
+  ExpectRequests(firstAgent, 6);
+  ExpectRequests(secondAgent, 3);
+  ExpectRequests(otherAgent, 3);
+}
+
+// The scope of the first answer is remembered, also without a callback, and
+// never moved once positive.
+TEST_F(Discovery, V1MulticastRemembersTheScopeOfTheFirstAnswerOnly) {
+  testenv::LabNode *client = Node("client", false, true), *first = Node("first", false, true),
+                   *other = Node("other", false, true);
+  ASSERT_FALSE(HasFailure());
+  testenv::Snmpd *firstAgent = V1Agent(*first, kFirst), *otherAgent = V1Agent(*other, kOther);
+  Enter(*client);
+  ASSERT_FALSE(HasFailure());
+  netio_.InitTargetOID(kFirst, kSecond);
+  scope_id = -1;  // "0 or less" is not yet remembered
+  EXPECT_TRUE(netio_.FindSnmpAgentV6_("public", "ff02::1", kAnyOid, nullptr, nullptr, false));
+  EXPECT_EQ(scope_id, static_cast<int>(if_nametoindex("eth0")));
+  EXPECT_STREQ(g_ifsName, "%eth0");
+  ExpectRequests(firstAgent, 1);
+  scope_id = 7;
+  snprintf(g_ifsName, sizeof g_ifsName, "%%keep");
+  Reports reports;
+  EXPECT_TRUE(netio_.FindSnmpAgent("public", "ff02::1", kAnyOid, Collect, &reports, false));
+  EXPECT_EQ(reports, (Reports{{first->linkLocal, 1}}));
+  ExpectRequests(otherAgent, 2);
+  EXPECT_EQ(scope_id, 7);
+  EXPECT_STREQ(g_ifsName, "%keep");
+}
+
+// The client has lo (1), eth0 (2) with no IPv6 agent, and eth1 (3) to the
+// printer: the scan fails on loopback, meets silence and finds index 3;
+// the second call sends on index 3 only (scanning on a remembered scope once
+// sent the same request up to 65536 times).
+TEST_F(Discovery, V1ScanProbesOnceThenUsesTheRememberedIndex) {
+  testenv::LabNode *client = Node("client", true, true), *printer = Node("printer", true, false);
+  ASSERT_FALSE(HasFailure());
+  Link(*client, *printer);
+  Shell(*client, "ip -6 route add multicast ff00::/8 dev eth0 table local metric 1");
+  testenv::Snmpd* agent = V1Agent(*printer, kFirst);
+  Enter(*client);
+  ASSERT_FALSE(HasFailure());
+  ASSERT_EQ(if_nametoindex("eth1"), 3u);
+  netio_.InitTargetOID(kFirst, kSecond);
+  const std::string printerV6 = LinkLocalOfEth1(*printer);
+  for (const int v6Answers : {1, 3}) {
+    Diagnostics diagnostics;
+    Reports reports;
+    EXPECT_TRUE(netio_.FindSnmpAgent3Times(nullptr, kAnyOid, Collect, &reports));
+    EXPECT_EQ(reports, (Reports{{printer->ipv4, 3}, {printerV6, v6Answers}})) << diagnostics.Text();
+    EXPECT_EQ(scope_id, 3);
+    EXPECT_STREQ(g_ifsName, "%eth1");
+    EXPECT_EQ(diagnostics.Count("sendto failed"), v6Answers == 1 ? 1 : 0) << diagnostics.Text();
+    ExpectRequests(agent, v6Answers == 1 ? 4 : 10);
+  }
+}
+
+// Printers that answer SNMPv3 only: one we look for, one of another kind, one
+// whose engine ID has another enterprise's form, one that hides its
+// sysObjectID, so that only a value an earlier agent left could make it match.
+TEST_F(Discovery, V3ReportsOnlyTheAuthenticatedMatchingAgentByBroadcastAndMulticast) {
+  testenv::LabNode *client = Node("client", true, true), *wanted = Node("wanted", true, true),
+                   *other = Node("other", true, true), *foreign = Node("foreign", true, true),
+                   *hidden = Node("hidden", true, true);
+  ASSERT_FALSE(HasFailure());
+  Shell(*client, "ip addr del 127.0.0.1/8 dev lo");
+  testenv::Snmpd* wantedAgent = Agent(*wanted, V3Printer(kFirst, "80000B930300000000AA01"));
+  testenv::Snmpd* otherAgent = Agent(*other, V3Printer(kOther, "80000B930300000000AA02"));
+  testenv::Snmpd* foreignAgent = Agent(*foreign, V3Printer(kFirst, "80000B920300000000AA03"));
+  testenv::SnmpdConfig hiding = V3Printer(kFirst, "80000B930300000000AA04");
+  const testenv::SnmpUser user = hiding.users.front();
+  hiding.users.clear();
+  hiding.extraLines = {"view nosysobject included .1", "view nosysobject excluded .1.3.6.1.2.1.1.2",
+                       "createUser " + user.name + " MD5 \"" + user.authPass + "\" DES \"" + user.privPass + "\"",
+                       "rouser " + user.name + " priv -V nosysobject"};
+  testenv::Snmpd* hiddenAgent = Agent(*hidden, hiding);
+  Enter(*client);
+  ASSERT_FALSE(HasFailure());
+  netio_.InitTargetOID(kFirst, kSecond);
+  Diagnostics diagnostics;
+  Reports byBroadcast, byMulticast;
+  EXPECT_TRUE(netio_.FindSnmpV3Agent("unused", "255.255.255.255", "unused", Collect, &byBroadcast, true));
+  EXPECT_EQ(byBroadcast, (Reports{{wanted->ipv4, 1}})) << diagnostics.Text();
+  EXPECT_TRUE(netio_.FindSnmpV3Agent(nullptr, "ff02::1", nullptr, Collect, &byMulticast, false));
+  EXPECT_EQ(byMulticast, (Reports{{wanted->linkLocal, 1}})) << diagnostics.Text();
+  EXPECT_EQ(scope_id, static_cast<int>(if_nametoindex("eth0")));
+  // Per scan the engine-ID request, then the authenticated one where the engine ID is accepted.
+  for (const testenv::Snmpd* agent : {wantedAgent, otherAgent, hiddenAgent}) ExpectRequests(agent, 4);
+  ExpectRequests(foreignAgent, 2);
+}
+
+// The printer on eth0 stays silent; an impostor on the client's eth1 holds
+// its link-local address and answers to the client's only ports every few
+// milliseconds. Taken, it once gave its level as the printer's.
+TEST_F(Discovery, ASecondLinkHoldingThePrintersLinkLocalAddressIsNotTaken) {
+  testenv::LabNode *client = Node("client", false, true), *printer = Node("printer", false, true),
+                   *impostor = Node("impostor", false, true);
+  ASSERT_FALSE(HasFailure());
+  Link(*client, *impostor);
+  Shell(*impostor, "ip addr add " + printer->linkLocal + "/64 dev eth1 nodad");
+  Shell(*client, "sysctl -q -w net.ipv4.ip_local_port_range='40000 40001'");
+  std::string why;
+  Enter(*printer);
+  testenv::Responder silent("::", [](const testenv::Datagram&, size_t) { return std::vector<Reply>{}; });
+  ASSERT_TRUE(silent.Start(&why)) << why;
+  Enter(*impostor);
+  netio::SocketAddress local{}, targets[2];
+  ASSERT_TRUE(netio::ParseNumericAddress((printer->linkLocal + "%eth1").c_str(), AF_INET6, 161, &local));
+  const int fd = ::socket(AF_INET6, SOCK_DGRAM, 0);
+  ASSERT_EQ(bind(fd, &local.sa, sizeof local.v6), 0) << strerror(errno);
+  for (uint16_t i = 0; i < 2; ++i)
+    ASSERT_TRUE(netio::ParseNumericAddress((LinkLocalOfEth1(*client) + "%eth1").c_str(), AF_INET6, uint16_t(40000 + i), &targets[i]));
+  const Bytes answer = testmsg::Response(testmsg::kDeviceIdOid, 0x04, testmsg::Text(testenv::DeviceIdWithLevel(77)));
+  sender_ = std::thread([this, fd, answer, targets] {
+    for (int i = 0; i < 5000 && !stop_; ++i) {
+      for (const auto& to : targets) sendto(fd, answer.data(), answer.size(), 0, &to.sa, sizeof to.v6);
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    close(fd);
+  });
+  Enter(*client);
+  netio::SetDiagnosticsSink(nullptr);
+  const std::string host = printer->linkLocal + "%eth0";
+  PRINTER_STATUS status{};
+  char name[256] = "untouched";
+  EXPECT_EQ(NetworkReadStatusV6("public", host.c_str(), &status), 0);
+  EXPECT_EQ(netio_.TavraNetworkGetPrinterName(host.c_str(), 0, name, 256), -1);
+  EXPECT_STREQ(name, "untouched");
+  EXPECT_TRUE(silent.WaitForRequests(6, std::chrono::milliseconds(2000))) << "the requests left by eth0";
+}
+
+// IPv4 and UDP headers and `payload`, from `source`:161 to `to`.
+std::vector<uint8_t> Forged(uint32_t source, const sockaddr_in& to, const Bytes& payload) {
+  std::vector<uint8_t> packet(sizeof(iphdr) + sizeof(udphdr) + payload.size());
+  auto* ip = reinterpret_cast<iphdr*>(packet.data());
+  ip->version = 4;
+  ip->ihl = 5;
+  ip->ttl = 64;
+  ip->protocol = IPPROTO_UDP;
+  ip->tot_len = htons(static_cast<uint16_t>(packet.size()));
+  ip->saddr = htonl(source);
+  ip->daddr = to.sin_addr.s_addr;
+  auto* udp = reinterpret_cast<udphdr*>(packet.data() + sizeof(iphdr));
+  udp->source = htons(161);
+  udp->dest = to.sin_port;
+  udp->len = htons(static_cast<uint16_t>(sizeof(udphdr) + payload.size()));
+  memcpy(packet.data() + sizeof(iphdr) + sizeof(udphdr), payload.data(), payload.size());
+  return packet;
+}
+
+// Matching answers from 3000 forged sources, twice over, in one scan: at most
+// 1024 agents are reported and the allocations stay those of the agents kept.
+// Unbounded, it once grew to millions of agents and hundreds of megabytes.
+TEST_F(Discovery, AFloodOfForgedAgentsKeepsAtMost1024) {
+  testenv::LabNode *client = Node("client", true, false), *flooder = Node("flooder", true, false);
+  ASSERT_FALSE(HasFailure());
+  Shell(*client, "sysctl -q -w net.ipv4.conf.all.rp_filter=0 net.ipv4.conf.eth0.rp_filter=0");
+  Enter(*flooder);
+  netio::SocketAddress local{};
+  ASSERT_TRUE(netio::ParseNumericAddress("0.0.0.0", AF_INET, 161, &local));
+  const int listener = ::socket(AF_INET, SOCK_DGRAM, 0);
+  ASSERT_EQ(bind(listener, &local.sa, netio::AddressLength(local)), 0) << strerror(errno);
+  const int raw = ::socket(AF_INET, SOCK_RAW, IPPROTO_RAW);
+  ASSERT_GE(raw, 0) << strerror(errno);
+  const Bytes answer = testmsg::Response(testmsg::kSysObjectIdOid, 0x06, Encoded(kFirst));
+  sender_ = std::thread([this, listener, raw, answer] {
+    timeval wait{10, 0};
+    setsockopt(listener, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+    unsigned char request[256];
+    sockaddr_in client{};
+    socklen_t length = sizeof client;
+    if (recvfrom(listener, request, sizeof request, 0, reinterpret_cast<sockaddr*>(&client), &length) > 0) {
+      for (int pass = 0; pass < 2 && !stop_; ++pass) {
+        for (uint32_t i = 0; i < 3000 && !stop_; ++i) {
+          const auto packet = Forged((10u << 24) | (99u << 16) | (i / 250 << 8) | (i % 250 + 1), client, answer);
+          sendto(raw, packet.data(), packet.size(), 0, reinterpret_cast<sockaddr*>(&client), sizeof client);
+          std::this_thread::sleep_for(std::chrono::microseconds(50));
+        }
+      }
+    }
+    close(listener);
+    close(raw);
+  });
+  Enter(*client);
+  netio_.InitTargetOID(kFirst, kSecond);
+  netio::SetDiagnosticsSink(nullptr);
+  Reports reports;
+  g_allocations = 0;
+  t_counting = true;
+  EXPECT_TRUE(netio_.FindSnmpAgent("public", "255.255.255.255", kFirst, Collect, &reports, true));
+  t_counting = false;
+  EXPECT_EQ(reports.size(), 1024u);
+  EXPECT_LT(g_allocations, 1024 + 64);  // one map node per agent kept, and a little for the scan
+}
+
+}  // namespace
