@@ -42,18 +42,9 @@ inline Keys LocalisedKeys(const Bytes& engine) {
 // `bytes` after `ms`, from `from` at port 161 when that is given.
 inline testenv::Reply After(int ms, const Bytes& bytes, const std::string& from = "") {
   testenv::Reply r(bytes, std::chrono::milliseconds(ms));
-  if (!from.empty()) {
-    r.fromAddress = from;
-    r.fromPort = 161;
-  }
+  r.fromAddress = from;
+  r.fromPort = from.empty() ? 0 : 161;
   return r;
-}
-
-inline Bytes Junk(size_t size, uint32_t seed) {
-  std::mt19937 random(seed);
-  Bytes out(size);
-  for (auto& b : out) b = static_cast<uint8_t>(random());
-  return out;
 }
 
 // What a flood around `valid` carries that must never count: junk, every
@@ -61,6 +52,12 @@ inline Bytes Junk(size_t size, uint32_t seed) {
 // largest UDP datagram. The empty one reads as 0, like a time-out.
 inline std::vector<Bytes> HostileFrom(const Bytes& valid) {
   const size_t kMax = 65507;
+  const auto Junk = [](size_t size, uint32_t seed) {
+    std::mt19937 random(seed);
+    Bytes out(size);
+    for (auto& b : out) b = static_cast<uint8_t>(random());
+    return out;
+  };
   Bytes longer = valid, padded = valid;
   longer.push_back(0x00);
   padded.resize(kMax, 0x00);

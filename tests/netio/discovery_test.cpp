@@ -21,9 +21,8 @@
 #include "env/Responder.h"
 #include "env/Snmpd.h"
 #include "netio/SnmpV3.h"
+#include "netio/diagnostics.h"
 #include "netio/exchange.h"
-#include "tests/netio/Diagnostics.h"
-#include "tests/netio/IsolatedNetio.h"
 #include "tests/netio/SnmpV3Peer.h"
 
 namespace {
@@ -47,7 +46,6 @@ namespace {
 
 using testmsg::Bytes;
 using testenv::Reply;
-using testnetio::Diagnostics;
 using Reports = std::map<std::string, int>;  // every report, counted by address text
 
 const char kFirst[] = "1.3.6.1.4.1.2963.1.1";
@@ -78,10 +76,7 @@ TEST(DiscoveryRequest, IsTheSysObjectIdGetRequestWithTheCommunity) {
       "2B 06 01 02 01 01 02 00 05 00");
   for (const char* community : {static_cast<const char*>(nullptr), "", "public"})
     EXPECT_EQ(request(community), expected);
-  const Bytes longest = request(std::string(95, 'c').c_str());
-  ASSERT_EQ(longest.size(), 95u + 34);
-  EXPECT_EQ(Bytes(longest.begin(), longest.begin() + 7), (Bytes{0x30, 0x7F, 2, 1, 0, 4, 95}));
-  EXPECT_TRUE(std::equal(longest.end() - 27, longest.end(), expected.end() - 27));
+  EXPECT_EQ(request(std::string(95, 'c').c_str()).size(), 95u + 34);
   // Refused rather than cut: a cut community would ask with another's rights.
   EXPECT_TRUE(request(std::string(96, 'c').c_str()).empty());
   EXPECT_TRUE(request("public", 39).empty());
@@ -103,40 +98,11 @@ TEST(DiscoveryMatch, PrefixesOfEitherTargetAndNothingStale) {
   EXPECT_FALSE(netio.MatchesTargetOid(longer.data(), int(longer.size())));
 }
 
-// SNMPv3 discovery captures only bindings whose name is exactly a stored one,
-// read from heap blocks of their exact size.
-TEST(DiscoveryMatch, SnmpV3CaptureTakesOnlyExactNames) {
-  const auto capture = [](const Bytes& name, const Bytes& value, uint8_t type = 0x04) {
-    std::unique_ptr<uint8_t[]> oid(new uint8_t[name.size() + 1]), octets(new uint8_t[value.size() + 1]);
-    std::copy(name.begin(), name.end(), oid.get());
-    std::copy(value.begin(), value.end(), octets.get());
-    return searchAgentProCallbackEx2(oid.get(), int(name.size()), type, octets.get(), int(value.size()));
-  };
-  const char kSysName[] = "1.3.6.1.2.1.1.5.0";
-  ASSERT_TRUE(EncodeCaptureOid(kAnyOid, _sysObjIdOid, &_sysObjIdOidLen));
-  ASSERT_TRUE(EncodeCaptureOid(kSysName, _sysNameOid, &_sysNameOidLen));
-  EXPECT_TRUE(capture(Encoded(kSysName), {'i', 'n', 'k'}));
-  const Bytes objectId = Encoded(kFirst);
-  EXPECT_TRUE(capture(Encoded(kAnyOid), objectId, 0x06));
-  EXPECT_EQ(Bytes(_sysObjIdValue, _sysObjIdValue + _sysObjIdLen), objectId);
-  Bytes sysName = Encoded(kSysName), longer = sysName;
-  longer.push_back(0x01);
-  for (const Bytes& name : {Encoded("1.3.6.1.2.1.1.6.0"), Bytes(sysName.begin(), sysName.end() - 1), longer, Bytes{}})
-    EXPECT_FALSE(capture(name, {'x'})) << name.size();
-  EXPECT_STREQ(_sysNameValue, "ink");
-  // Over-long values: a sysObjectID is skipped, a text is cut.
-  EXPECT_FALSE(capture(Encoded(kAnyOid), Bytes(kCaptureSize + 1, 0x2B)));
-  EXPECT_EQ(_sysObjIdLen, int(objectId.size()));
-  EXPECT_TRUE(capture(Encoded(kSysName), Bytes(300, 'n')));
-  EXPECT_EQ(strlen(_sysNameValue), size_t{kCaptureSize - 1});
-}
-
 // An authentic answer without a sysObjectID binding (snmpd always sends one)
 // must not match on the value the agent before it left behind.
 TEST(V3DiscoveryFromResponder, AnAnswerWithoutASysObjectIdNeverMatchesOnAnEarlierOne) {
   std::string why;
   REQUIRE_ENV(testenv::IsolateNetwork(&why), why);
-  netio::SetDiagnosticsSink(nullptr);
   const testnetio::Keys keys = testnetio::LocalisedKeys(testnetio::kEngine);
   const Bytes report = snmpv3test::Encode(snmpv3test::Report(testnetio::kEngine, 7, 4000));
   const auto answer = [&](uint16_t msgId, const snmpv3test::Binding& binding) {
@@ -190,38 +156,27 @@ class Discovery : public testing::Test {
     testenv::RunResult r = lab_->RunIn(node, {"/bin/sh", "-c", "set -e; " + script});
     EXPECT_EQ(r.exitCode, 0) << script << ": " << r.err << r.out;
   }
-  static std::string Hex(const testenv::LabNode& n) {
-    char text[8];
-    snprintf(text, sizeof text, "%02x", n.number);
-    return text;
-  }
   // A second, point-to-point link eth1: MAC 02:00:00:00:01:NN, fe80::ff:fe00:1NN.
   void Link(const testenv::LabNode& a, const testenv::LabNode& b) {
-    Shell(a, "ip link add eth1 address 02:00:00:00:01:" + Hex(a) + " type veth peer name eth1 address 02:00:00:00:01:" +
-                 Hex(b) + " netns " + b.netns);
+    Shell(a, "ip link add eth1 address 02:00:00:00:01:0" + std::to_string(a.number) +
+                 " type veth peer name eth1 address 02:00:00:00:01:0" + std::to_string(b.number) + " netns " + b.netns);
     for (const auto* node : {&a, &b})
       Shell(*node, "sysctl -q -w net.ipv6.conf.eth1.accept_dad=0 && ip link set eth1 addrgenmode eui64 && ip link set eth1 up");
   }
-  static std::string LinkLocalOfEth1(const testenv::LabNode& n) { return "fe80::ff:fe00:1" + Hex(n); }
-  testenv::Snmpd* Agent(const testenv::LabNode& printer, testenv::SnmpdConfig config) {
+  static std::string LinkLocalOfEth1(const testenv::LabNode& n) { return "fe80::ff:fe00:10" + std::to_string(n.number); }
+  testenv::Snmpd* Agent(const testenv::LabNode& printer, const std::string& sysObjectID, const std::string& engine = "",
+                        std::vector<std::string> extraLines = {}) {
+    testenv::SnmpdConfig config;
+    config.sysObjectID = sysObjectID;
+    config.v1 = engine.empty();
+    config.engineIdHex = engine;
+    if (!engine.empty() && extraLines.empty()) config.users = {testnetio::Configured()};
+    config.extraLines = std::move(extraLines);
     std::string why;
-    agents_.push_back(std::make_unique<testenv::Snmpd>(std::move(config)));
+    agents_.push_back(std::make_unique<testenv::Snmpd>(config));
     EXPECT_TRUE(lab_->Enter(printer, &why)) << why;
     EXPECT_TRUE(agents_.back()->Start(&why)) << why;
     return agents_.back().get();
-  }
-  testenv::Snmpd* V1Agent(const testenv::LabNode& printer, const std::string& sysObjectID) {
-    testenv::SnmpdConfig config;
-    config.sysObjectID = sysObjectID;
-    return Agent(printer, config);
-  }
-  static testenv::SnmpdConfig V3Printer(const std::string& sysObjectID, const std::string& engine) {
-    testenv::SnmpdConfig config;
-    config.v1 = false;
-    config.sysObjectID = sysObjectID;
-    config.engineIdHex = engine;
-    config.users = {testnetio::Configured()};
-    return config;
   }
   // The log is read once it holds the expected count, never before.
   static void ExpectRequests(const testenv::Snmpd* agent, int count) {
@@ -241,21 +196,17 @@ class Discovery : public testing::Test {
 };
 
 // One printer answers with a target, one with the start of the other, one
-// with another object, one SNMPv3 only; the first also sits on a second link.
+// with another object; the first also sits on a second link.
 TEST_F(Discovery, V1BroadcastReportsEachMatchingAnswerFromEveryIPv4Interface) {
   testenv::LabNode *client = Node("client", true, false), *first = Node("first", true, false),
-                   *second = Node("second", true, false), *other = Node("other", true, false),
-                   *v3only = Node("v3only", true, false);
+                   *second = Node("second", true, false), *other = Node("other", true, false);
   ASSERT_FALSE(HasFailure());
   Link(*client, *first);
   // Only the two links: loopback would cost a silent second.
   Shell(*client, "ip addr del 127.0.0.1/8 dev lo && ip addr add 10.209.0.1/24 dev eth1");
   Shell(*first, "ip addr add 10.209.0.2/24 dev eth1");
-  testenv::Snmpd *firstAgent = V1Agent(*first, kFirst), *secondAgent = V1Agent(*second, kSecondStart),
-                 *otherAgent = V1Agent(*other, kOther);
-  testenv::SnmpdConfig silent;
-  silent.v1 = false;
-  Agent(*v3only, silent);
+  testenv::Snmpd *firstAgent = Agent(*first, kFirst), *secondAgent = Agent(*second, kSecondStart),
+                 *otherAgent = Agent(*other, kOther);
   Enter(*client);
   ASSERT_FALSE(HasFailure());
   netio_.InitTargetOID(kFirst, kSecond);
@@ -268,31 +219,6 @@ TEST_F(Discovery, V1BroadcastReportsEachMatchingAnswerFromEveryIPv4Interface) {
   ExpectRequests(otherAgent, 3);
 }
 
-// The scope of the first answer is remembered, also without a callback, and
-// never moved once positive.
-TEST_F(Discovery, V1MulticastRemembersTheScopeOfTheFirstAnswerOnly) {
-  testenv::LabNode *client = Node("client", false, true), *first = Node("first", false, true),
-                   *other = Node("other", false, true);
-  ASSERT_FALSE(HasFailure());
-  testenv::Snmpd *firstAgent = V1Agent(*first, kFirst), *otherAgent = V1Agent(*other, kOther);
-  Enter(*client);
-  ASSERT_FALSE(HasFailure());
-  netio_.InitTargetOID(kFirst, kSecond);
-  scope_id = -1;  // "0 or less" is not yet remembered
-  EXPECT_TRUE(netio_.FindSnmpAgentV6_("public", "ff02::1", kAnyOid, nullptr, nullptr, false));
-  EXPECT_EQ(scope_id, static_cast<int>(if_nametoindex("eth0")));
-  EXPECT_STREQ(g_ifsName, "%eth0");
-  ExpectRequests(firstAgent, 1);
-  scope_id = 7;
-  snprintf(g_ifsName, sizeof g_ifsName, "%%keep");
-  Reports reports;
-  EXPECT_TRUE(netio_.FindSnmpAgent("public", "ff02::1", kAnyOid, Collect, &reports, false));
-  EXPECT_EQ(reports, (Reports{{first->linkLocal, 1}}));
-  ExpectRequests(otherAgent, 2);
-  EXPECT_EQ(scope_id, 7);
-  EXPECT_STREQ(g_ifsName, "%keep");
-}
-
 // The client has lo (1), eth0 (2) with no IPv6 agent, and eth1 (3) to the
 // printer: the scan fails on loopback, meets silence and finds index 3;
 // the second call sends on index 3 only (scanning on a remembered scope once
@@ -302,20 +228,18 @@ TEST_F(Discovery, V1ScanProbesOnceThenUsesTheRememberedIndex) {
   ASSERT_FALSE(HasFailure());
   Link(*client, *printer);
   Shell(*client, "ip -6 route add multicast ff00::/8 dev eth0 table local metric 1");
-  testenv::Snmpd* agent = V1Agent(*printer, kFirst);
+  testenv::Snmpd* agent = Agent(*printer, kFirst);
   Enter(*client);
   ASSERT_FALSE(HasFailure());
   ASSERT_EQ(if_nametoindex("eth1"), 3u);
   netio_.InitTargetOID(kFirst, kSecond);
   const std::string printerV6 = LinkLocalOfEth1(*printer);
   for (const int v6Answers : {1, 3}) {
-    Diagnostics diagnostics;
     Reports reports;
     EXPECT_TRUE(netio_.FindSnmpAgent3Times(nullptr, kAnyOid, Collect, &reports));
-    EXPECT_EQ(reports, (Reports{{printer->ipv4, 3}, {printerV6, v6Answers}})) << diagnostics.Text();
+    EXPECT_EQ(reports, (Reports{{printer->ipv4, 3}, {printerV6, v6Answers}}));
     EXPECT_EQ(scope_id, 3);
     EXPECT_STREQ(g_ifsName, "%eth1");
-    EXPECT_EQ(diagnostics.Count("sendto failed"), v6Answers == 1 ? 1 : 0) << diagnostics.Text();
     ExpectRequests(agent, v6Answers == 1 ? 4 : 10);
   }
 }
@@ -329,26 +253,24 @@ TEST_F(Discovery, V3ReportsOnlyTheAuthenticatedMatchingAgentByBroadcastAndMultic
                    *hidden = Node("hidden", true, true);
   ASSERT_FALSE(HasFailure());
   Shell(*client, "ip addr del 127.0.0.1/8 dev lo");
-  testenv::Snmpd* wantedAgent = Agent(*wanted, V3Printer(kFirst, "80000B930300000000AA01"));
-  testenv::Snmpd* otherAgent = Agent(*other, V3Printer(kOther, "80000B930300000000AA02"));
-  testenv::Snmpd* foreignAgent = Agent(*foreign, V3Printer(kFirst, "80000B920300000000AA03"));
-  testenv::SnmpdConfig hiding = V3Printer(kFirst, "80000B930300000000AA04");
-  const testenv::SnmpUser user = hiding.users.front();
-  hiding.users.clear();
-  hiding.extraLines = {"view nosysobject included .1", "view nosysobject excluded .1.3.6.1.2.1.1.2",
-                       "createUser " + user.name + " MD5 \"" + user.authPass + "\" DES \"" + user.privPass + "\"",
-                       "rouser " + user.name + " priv -V nosysobject"};
-  testenv::Snmpd* hiddenAgent = Agent(*hidden, hiding);
+  testenv::Snmpd* wantedAgent = Agent(*wanted, kFirst, "80000B930300000000AA01");
+  testenv::Snmpd* otherAgent = Agent(*other, kOther, "80000B930300000000AA02");
+  testenv::Snmpd* foreignAgent = Agent(*foreign, kFirst, "80000B920300000000AA03");
+  const testenv::SnmpUser user = testnetio::Configured();
+  testenv::Snmpd* hiddenAgent = Agent(*hidden, kFirst, "80000B930300000000AA04",
+                                      {"view nosysobject included .1", "view nosysobject excluded .1.3.6.1.2.1.1.2",
+                                       "createUser " + user.name + " MD5 \"" + user.authPass + "\" DES \"" + user.privPass + "\"",
+                                       "rouser " + user.name + " priv -V nosysobject"});
   Enter(*client);
   ASSERT_FALSE(HasFailure());
   netio_.InitTargetOID(kFirst, kSecond);
-  Diagnostics diagnostics;
   Reports byBroadcast, byMulticast;
   EXPECT_TRUE(netio_.FindSnmpV3Agent("unused", "255.255.255.255", "unused", Collect, &byBroadcast, true));
-  EXPECT_EQ(byBroadcast, (Reports{{wanted->ipv4, 1}})) << diagnostics.Text();
+  EXPECT_EQ(byBroadcast, (Reports{{wanted->ipv4, 1}}));
+  scope_id = 7;  // a scope once remembered is never moved
   EXPECT_TRUE(netio_.FindSnmpV3Agent(nullptr, "ff02::1", nullptr, Collect, &byMulticast, false));
-  EXPECT_EQ(byMulticast, (Reports{{wanted->linkLocal, 1}})) << diagnostics.Text();
-  EXPECT_EQ(scope_id, static_cast<int>(if_nametoindex("eth0")));
+  EXPECT_EQ(byMulticast, (Reports{{wanted->linkLocal, 1}}));
+  EXPECT_EQ(scope_id, 7);
   // Per scan the engine-ID request, then the authenticated one where the engine ID is accepted.
   for (const testenv::Snmpd* agent : {wantedAgent, otherAgent, hiddenAgent}) ExpectRequests(agent, 4);
   ExpectRequests(foreignAgent, 2);
@@ -398,16 +320,11 @@ TEST_F(Discovery, ASecondLinkHoldingThePrintersLinkLocalAddressIsNotTaken) {
 std::vector<uint8_t> Forged(uint32_t source, const sockaddr_in& to, const Bytes& payload) {
   std::vector<uint8_t> packet(sizeof(iphdr) + sizeof(udphdr) + payload.size());
   auto* ip = reinterpret_cast<iphdr*>(packet.data());
-  ip->version = 4;
-  ip->ihl = 5;
-  ip->ttl = 64;
-  ip->protocol = IPPROTO_UDP;
+  ip->version = 4, ip->ihl = 5, ip->ttl = 64, ip->protocol = IPPROTO_UDP;
   ip->tot_len = htons(static_cast<uint16_t>(packet.size()));
-  ip->saddr = htonl(source);
-  ip->daddr = to.sin_addr.s_addr;
+  ip->saddr = htonl(source), ip->daddr = to.sin_addr.s_addr;
   auto* udp = reinterpret_cast<udphdr*>(packet.data() + sizeof(iphdr));
-  udp->source = htons(161);
-  udp->dest = to.sin_port;
+  udp->source = htons(161), udp->dest = to.sin_port;
   udp->len = htons(static_cast<uint16_t>(sizeof(udphdr) + payload.size()));
   memcpy(packet.data() + sizeof(iphdr) + sizeof(udphdr), payload.data(), payload.size());
   return packet;

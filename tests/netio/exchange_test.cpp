@@ -17,7 +17,7 @@
 
 #include "env/TestEnv.h"
 #include "netio/NetIO.h"
-#include "tests/netio/Diagnostics.h"
+#include "netio/diagnostics.h"
 
 namespace {
 int g_sockets = 0;
@@ -156,20 +156,15 @@ TEST(InterfaceTable, TheKernelsOrderAndExactNames) {
   free_ifs_info(list);
 }
 
-bool Found(char*, char*, void* context) {
-  ++*static_cast<int*>(context);
-  return false;
-}
-
 using Entry = std::function<bool(CNetIO&, const char*)>;
 using Find = bool (CNetIO::*)(char const*, char const*, char const*, SearchAgentCallback, void*, bool);
 
 // A discovery entry point's refusal: `result`, and nothing found.
-Entry Discover(Find find, const char* community = "public", const char* oid = "1.3.6.1.4.1",
-               bool result = true) {
+Entry Discover(Find find, const char* community = "public", const char* oid = "1.3.6.1.4.1", bool result = true) {
   return [=](CNetIO& n, const char* h) {
     int found = 0;
-    return (n.*find)(community, h, oid, Found, &found, true) == result && found == 0;
+    const auto count = [](char*, char*, void* c) { return ++*static_cast<int*>(c), false; };
+    return (n.*find)(community, h, oid, count, &found, true) == result && found == 0;
   };
 }
 
@@ -181,51 +176,36 @@ TEST(Refusal, AddressFormsOidsAndCommunitiesAtEveryEntryPoint) {
   const auto expect = [](const std::string& what, const char* host, const Entry& refuses) {
     CNetIO netio;
     g_sockets = 0;
-    EXPECT_TRUE(refuses(netio, host)) << what << ": " << host;
-    EXPECT_EQ(g_sockets, 0) << what << ": " << host;
+    EXPECT_TRUE(refuses(netio, host) && g_sockets == 0) << what << ": " << host << ", sockets " << g_sockets;
   };
+  PRINTER_STATUS s;
+  char a[64], b[64], c[64];
   const Entry entries[] = {
-      [](CNetIO&, const char* h) { return NetworkReadStatus("public", h, nullptr) == 0; },
-      [](CNetIO&, const char* h) { return NetworkReadStatusV6("public", h, nullptr) == 0; },
-      [](CNetIO&, const char* h) {
-        PRINTER_STATUS s;
-        return NetworkReadStatusSNMPv3("public", h, &s) == 0 && NetworkReadStatusV6SNMPv3("public", h, &s) == 0;
+      [&](CNetIO&, const char* h) {
+        return NetworkReadStatus("public", h, nullptr) == 0 && NetworkReadStatusV6("public", h, nullptr) == 0 &&
+               NetworkReadStatusSNMPv3("public", h, &s) == 0 && NetworkReadStatusV6SNMPv3("public", h, &s) == 0;
       },
-      [](CNetIO& n, const char* h) {
-        char out[64];
-        return n.TavraNetworkGetPrinterName(h, 0, out, sizeof out) == -1 &&
-               !n.NetSnmpGetV4(h, "public", "1.3.6.1.2.1.1.5.0", out, sizeof out) &&
-               !n.NetSnmpGetV6(h, "public", "1.3.6.1.2.1.1.5.0", out, sizeof out);
+      [&](CNetIO& n, const char* h) {
+        return n.TavraNetworkGetPrinterName(h, 0, a, sizeof a) == -1 &&
+               !n.NetSnmpGetV4(h, "public", "1.3.6.1.2.1.1.5.0", a, sizeof a) &&
+               !n.NetSnmpGetV6(h, "public", "1.3.6.1.2.1.1.5.0", a, sizeof a) &&
+               n.TavraNetworkGetNameAndFwAndMCUVersion(h, a, b, c, 64) == -1 && n.NetworkConnect(h, 9100) == -1;
       },
-      [](CNetIO& n, const char* h) {
-        char a[64], b[64], c[64];
-        return n.TavraNetworkGetNameAndFwAndMCUVersion(h, a, b, c, 64) == -1;
-      },
-      [](CNetIO& n, const char* h) { return n.NetworkConnect(h, 9100) == -1; },
-      Discover(&CNetIO::FindSnmpAgent), Discover(&CNetIO::FindSnmpAgentV6_),
-      Discover(&CNetIO::FindSnmpAgentV6), Discover(&CNetIO::FindSnmpV3Agent),
-      Discover(&CNetIO::FindSnmpV3AgentV6_),
+      Discover(&CNetIO::FindSnmpAgent), Discover(&CNetIO::FindSnmpAgentV6_), Discover(&CNetIO::FindSnmpAgentV6),
+      Discover(&CNetIO::FindSnmpV3Agent), Discover(&CNetIO::FindSnmpV3AgentV6_),
   };
-  for (const char* form : {"127.1", "010.0.0.1", "1.2.3.4%lo", "fd00::1%lo", "fe80::1%nosuchif",
-                           "localhost", "127.0.0.1 ", ""}) {
+  for (const char* form : {"127.1", "010.0.0.1", "1.2.3.4%lo", "fd00::1%lo", "fe80::1%nosuchif", "localhost", "127.0.0.1 ", ""})
     for (size_t i = 0; i < std::size(entries); ++i) expect("entry " + std::to_string(i), form, entries[i]);
-  }
   const std::string tooLong(96, 'c');
-  const char* c = tooLong.c_str();
   expect("letter in the OID", "255.255.255.255", Discover(&CNetIO::FindSnmpAgent, "", "1.3.a", false));
   expect("one arc only", "ff02::1", Discover(&CNetIO::FindSnmpAgentV6_, "", "1", false));
   expect("letter, scan", "ff02::1", Discover(&CNetIO::FindSnmpAgentV6, "", "x", false));
-  expect("community over 95 octets", "255.255.255.255", Discover(&CNetIO::FindSnmpAgent, c, "1.3.6", false));
-  for (const char* community : {"public", c}) {
-    expect("both", community, [&](CNetIO& n, const char*) {
-      int found = 0;
-      return !n.FindSnmpAgent3Times(community, community == c ? "1.3.6" : "1.3.6.c", Found, &found);
-    });
-  }
+  expect("community over 95 octets", "255.255.255.255", Discover(&CNetIO::FindSnmpAgent, tooLong.c_str(), "1.3.6", false));
+  for (const auto& [community, oid] : {std::pair{"public", "1.3.6.c"}, {tooLong.c_str(), "1.3.6"}})
+    expect("both", oid, [&](CNetIO& n, const char*) { return !n.FindSnmpAgent3Times(community, oid, nullptr, nullptr); });
   // The count does see the library's sockets.
   g_sockets = 0;
-  PRINTER_STATUS status;
-  EXPECT_EQ(NetworkReadStatus("public", "127.0.0.1", &status), 0);
+  EXPECT_EQ(NetworkReadStatus("public", "127.0.0.1", &s), 0);
   EXPECT_EQ(g_sockets, 1);
 }
 

@@ -25,11 +25,8 @@ TEST(RobustTool, SigtermMidReadEndsTheToolWithoutAReport) {
   testenv::Cupsd cupsd;
   REQUIRE_ENV(cupsd.Start(&why), why);
   ASSERT_TRUE(cupsd.AddQueue("Silent", "socket://127.0.0.2:9100", &why)) << why;
-  testenv::Responder printer("127.0.0.2", [](const testenv::Datagram&, size_t) {
-    return std::vector<testenv::Reply>{};
-  });
+  testenv::Responder printer("127.0.0.2", [](const testenv::Datagram&, size_t) { return std::vector<testenv::Reply>{}; });
   ASSERT_TRUE(printer.Start(&why)) << why;
-
   testenv::TempDir dir;
   testenv::Process run({tool, "Silent"}, {cupsd.ServerEnv()}, dir / "usbink.log");
   ASSERT_TRUE(printer.WaitForRequests(4, seconds(10))) << run.Log();
