@@ -20,13 +20,16 @@ Lab::~Lab() {
   if (busChanged_ && !oldBus_) unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
   if (busChanged_ && oldBus_) setenv("DBUS_SYSTEM_BUS_ADDRESS", oldBus_->c_str(), 1);
   std::string batch;
-  for (auto it = namespaces_.rbegin(); it != namespaces_.rend(); ++it) batch += "netns del " + *it + "\n";
+  for (auto it = namespaces_.rbegin(); it != namespaces_.rend(); ++it)
+    batch += "netns del " + *it + "\n";
   // -force: go on past a namespace that is already gone.
   if (!batch.empty()) Run({ip_, "-force", "-batch", "-"}, {}, std::chrono::seconds(10), batch);
 }
 
 bool Lab::Available(std::string* why) {
-  *why = geteuid() != 0 ? "the namespace lab needs root" : FindProgram("ip").empty() ? "iproute2 (ip) is not installed" : "";
+  *why = geteuid() != 0              ? "the namespace lab needs root"
+         : FindProgram("ip").empty() ? "iproute2 (ip) is not installed"
+                                     : "";
   return why->empty();
 }
 
@@ -50,7 +53,8 @@ LabNode* Lab::AddNode(const std::string& name, const NodeOptions& options, std::
   if (namespaces_.empty()) {
     if (!Ip({"netns", "add", bridge}, "", why)) return nullptr;
     namespaces_.push_back(bridge);
-    if (!Ip({"-n", bridge, "-batch", "-"}, "link add br0 type bridge mcast_snooping 0\nlink set br0 up\n", why))
+    if (!Ip({"-n", bridge, "-batch", "-"},
+            "link add br0 type bridge mcast_snooping 0\nlink set br0 up\n", why))
       return nullptr;
   }
   auto node = std::make_unique<LabNode>();
@@ -66,8 +70,9 @@ LabNode* Lab::AddNode(const std::string& name, const NodeOptions& options, std::
   namespaces_.push_back(node->netns);
   // The peer is born inside the node's namespace: nothing touches the host's.
   if (!Ip({"-n", bridge, "-batch", "-"},
-          "link add " + port + " type veth peer name eth0 address 02:00:00:00:00:" + hex[0] + " netns " +
-              node->netns + "\nlink set " + port + " master br0 up\n", why))
+          "link add " + port + " type veth peer name eth0 address 02:00:00:00:00:" + hex[0] +
+              " netns " + node->netns + "\nlink set " + port + " master br0 up\n",
+          why))
     return nullptr;
   // Duplicate detection would hold IPv6 addresses back for a second or two.
   std::string script = options.ipv6 ? "sysctl -q -w net.ipv6.conf.eth0.accept_dad=0"
@@ -93,21 +98,26 @@ RunResult Lab::RunIn(const LabNode& node, const std::vector<std::string>& argv) 
   return Run(full, {}, std::chrono::seconds(10));
 }
 
-Process& Lab::StartIn(const LabNode& node, const std::vector<std::string>& argv, const std::string& readyText) {
+Process& Lab::StartIn(const LabNode& node, const std::vector<std::string>& argv,
+                      const std::string& readyText) {
   // ip netns exec and unshare exec in place, so the PID is the program's own.
   std::vector<std::string> full = {ip_, "netns", "exec", node.netns};
   full.insert(full.end(), argv.begin(), argv.end());
   const std::string log = dir_ / (node.name + "-" + std::to_string(children_.size()) + ".log");
   const std::vector<std::string> env = {"DBUS_SYSTEM_BUS_ADDRESS=unix:path=" + node.busPath};
-  children_.push_back({std::make_unique<Process>(full, node.busPath.empty() ? std::vector<std::string>{} : env, log), readyText});
+  children_.push_back({std::make_unique<Process>(
+                           full, node.busPath.empty() ? std::vector<std::string>{} : env, log),
+                       readyText});
   return *children_.back().process;
 }
 
 bool Lab::WaitReady(std::string* why, std::chrono::milliseconds limit) {
   const auto end = std::chrono::steady_clock::now() + limit;
   for (auto& c : children_) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
-    if (!c.readyText.empty() && !c.process->WaitForLog(c.readyText, std::max(left, std::chrono::milliseconds(1))))
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        end - std::chrono::steady_clock::now());
+    if (!c.readyText.empty() &&
+        !c.process->WaitForLog(c.readyText, std::max(left, std::chrono::milliseconds(1))))
       return *why = "no \"" + c.readyText + "\": " + c.process->Log(), false;
     c.readyText.clear();
   }
@@ -127,11 +137,16 @@ bool Lab::StartBus(LabNode& node, std::string* why) {
   const std::string home = dir_ / node.name;
   WriteFile(home + "/bus.conf",
             "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
-            " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n<busconfig><type>system</type>"
-            "<listen>unix:path=" + home + "/bus</listen><auth>EXTERNAL</auth><policy context=\"default\">"
-            "<allow user=\"*\"/><allow own=\"*\"/><allow send_destination=\"*\"/><allow receive_sender=\"*\"/>"
-            "</policy></busconfig>\n");
-  Process& bus = StartIn(node, {FindProgram("dbus-daemon"), "--config-file=" + home + "/bus.conf", "--nofork", "--print-address"});
+            " \"http://www.freedesktop.org/standards/dbus/1.0/"
+            "busconfig.dtd\">\n<busconfig><type>system</type>"
+            "<listen>unix:path=" +
+                home +
+                "/bus</listen><auth>EXTERNAL</auth><policy context=\"default\">"
+                "<allow user=\"*\"/><allow own=\"*\"/><allow send_destination=\"*\"/><allow "
+                "receive_sender=\"*\"/>"
+                "</policy></busconfig>\n");
+  Process& bus = StartIn(node, {FindProgram("dbus-daemon"), "--config-file=" + home + "/bus.conf",
+                                "--nofork", "--print-address"});
   node.busPath = home + "/bus";
   // avahi-daemon gives up on a bus that is not listening yet.
   if (bus.WaitForLog("unix:path=", std::chrono::seconds(5))) return true;
@@ -144,18 +159,19 @@ bool Lab::StartAvahi(LabNode& node, std::string* why) {
   const std::string conf = dir_ / (node.name + "/avahi-daemon.conf");
   WriteFile(conf, "[server]\nhost-name=" + node.name +
                       "\nuse-ipv4=yes\nuse-ipv6=yes\nallow-interfaces=eth0\nenable-dbus=yes\n"
-                      "[wide-area]\nenable-wide-area=no\n[publish]\npublish-workstation=no\npublish-hinfo=no\n");
+                      "[wide-area]\nenable-wide-area=no\n[publish]\npublish-workstation="
+                      "no\npublish-hinfo=no\n");
   // A private /run keeps each daemon's pid file and socket apart.
   StartIn(node,
           {FindProgram("unshare"), "-m", "--propagation", "private", "/bin/sh", "-c",
-           "mount -t tmpfs tmpfs /run && exec \"$@\"", "sh", FindProgram("avahi-daemon"), "--no-drop-root",
-           "--no-chroot", "--no-rlimits", "--no-proc-title", "-f", conf},
+           "mount -t tmpfs tmpfs /run && exec \"$@\"", "sh", FindProgram("avahi-daemon"),
+           "--no-drop-root", "--no-chroot", "--no-rlimits", "--no-proc-title", "-f", conf},
           "Server startup complete");
   return true;
 }
 
-void Lab::PublishService(const LabNode& node, const std::string& name, const std::string& type, int port,
-                         const std::string& host) {
+void Lab::PublishService(const LabNode& node, const std::string& name, const std::string& type,
+                         int port, const std::string& host) {
   std::vector<std::string> argv = {FindProgram("avahi-publish"), "-s"};
   if (!host.empty()) argv.insert(argv.end(), {"-H", host});
   argv.insert(argv.end(), {name, type, std::to_string(port)});
@@ -163,7 +179,8 @@ void Lab::PublishService(const LabNode& node, const std::string& name, const std
 }
 
 void Lab::PublishAddress(const LabNode& node, const std::string& host, const std::string& address) {
-  StartIn(node, {FindProgram("avahi-publish"), "-a", "-R", host, address}, "Established under name");
+  StartIn(node, {FindProgram("avahi-publish"), "-a", "-R", host, address},
+          "Established under name");
 }
 
 void Lab::UseBusOf(const LabNode& node) {

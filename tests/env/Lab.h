@@ -1,6 +1,4 @@
-// A lab of network namespaces made by the test: a bridge in its own namespace
-// and nodes (a client, printers) each in theirs, joined by veth pairs. No
-// interface ever lives in the machine's own namespace.
+// A lab of namespaces: a bridge and nodes joined by veth pairs, none in the machine's namespace.
 #pragma once
 
 #include <chrono>
@@ -54,14 +52,15 @@ class Lab {
   // StartBus, then avahi-daemon on eth0 announcing <node name>.local; ready after WaitReady.
   bool StartAvahi(LabNode& node, std::string* why);
   // avahi-publish -s NAME TYPE PORT [-H host], and -a -R HOST ADDRESS; ready after WaitReady.
-  void PublishService(const LabNode& node, const std::string& name, const std::string& type, int port,
-                      const std::string& host = "");
+  void PublishService(const LabNode& node, const std::string& name, const std::string& type,
+                      int port, const std::string& host = "");
   void PublishAddress(const LabNode& node, const std::string& host, const std::string& address);
   // Points this process's DBUS_SYSTEM_BUS_ADDRESS at the node's bus until the lab ends.
   void UseBusOf(const LabNode& node);
 
  private:
-  Process& StartIn(const LabNode& node, const std::vector<std::string>& argv, const std::string& readyText = "");
+  Process& StartIn(const LabNode& node, const std::vector<std::string>& argv,
+                   const std::string& readyText = "");
   bool Ip(const std::vector<std::string>& args, const std::string& batch, std::string* why);
 
   struct Child {

@@ -69,16 +69,10 @@ void Responder::Run() {
     Address from;
     from.length = sizeof from.storage;
     uint8_t buf[65536];
-    const ssize_t n = poll(&pfd, 1, 2) > 0 ? recvfrom(fd_, buf, sizeof buf, 0, from.sa(), &from.length) : -1;
+    const ssize_t n =
+        poll(&pfd, 1, 2) > 0 ? recvfrom(fd_, buf, sizeof buf, 0, from.sa(), &from.length) : -1;
     if (n >= 0) {
-      Datagram d{{buf, buf + n}, "", 0};
-      char text[INET6_ADDRSTRLEN] = {};
-      const auto* v4 = reinterpret_cast<const sockaddr_in*>(&from.storage);
-      const auto* v6 = reinterpret_cast<const sockaddr_in6*>(&from.storage);
-      const bool isV4 = from.storage.ss_family == AF_INET;
-      inet_ntop(from.storage.ss_family, isV4 ? static_cast<const void*>(&v4->sin_addr) : &v6->sin6_addr, text, sizeof text);
-      d.fromAddress = text;
-      d.fromPort = ntohs(isV4 ? v4->sin_port : v6->sin6_port);
+      const Datagram d{{buf, buf + n}};
       size_t index;
       {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -96,7 +90,9 @@ void Responder::Run() {
       const Reply& r = it->second.first;
       std::string why;
       const bool own = r.fromAddress.empty() && r.fromPort == 0;
-      const int fd = own ? fd_ : BoundSocket(r.fromAddress.empty() ? address_ : r.fromAddress, r.fromPort ? r.fromPort : port_, &why);
+      const int fd = own ? fd_
+                         : BoundSocket(r.fromAddress.empty() ? address_ : r.fromAddress,
+                                       r.fromPort ? r.fromPort : port_, &why);
       Address& to = it->second.second;
       if (fd >= 0) sendto(fd, r.bytes.data(), r.bytes.size(), 0, to.sa(), to.length);
       if (fd >= 0 && !own) close(fd);

@@ -1,6 +1,4 @@
-// A UDP peer of the tests' own inside the test's namespace: it records every
-// datagram and answers as the test scripts, late or from another address.
-// For what a real agent cannot be made to do (timing, copies, broken answers).
+// A scripted UDP peer in the test's namespace: records datagrams, answers late or from elsewhere.
 #pragma once
 
 #include <chrono>
@@ -14,11 +12,8 @@
 
 namespace testenv {
 
-// Addresses are numeric texts.
 struct Datagram {
   std::vector<uint8_t> bytes;
-  std::string fromAddress;
-  uint16_t fromPort = 0;
 };
 
 struct Reply {
@@ -26,7 +21,7 @@ struct Reply {
       : bytes(std::move(octets)), delay(after) {}
   std::vector<uint8_t> bytes;
   std::chrono::milliseconds delay{0};
-  std::string fromAddress;  // empty and port 0: the responder's own socket
+  std::string fromAddress;  // numeric; empty and port 0: the responder's own socket
   uint16_t fromPort = 0;
 };
 

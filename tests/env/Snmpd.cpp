@@ -15,7 +15,8 @@ std::vector<uint8_t> StatusRecord(uint8_t blackLevel) {
 
 // The tests' own encoder, independent of the codec under test (108 octets: no padding).
 std::string DeviceIdWithLevel(uint8_t blackLevel) {
-  static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  static const char kAlphabet[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
   const std::vector<uint8_t> bytes = StatusRecord(blackLevel);
   std::string out = "MFG:Acme;CMD:PCL;STS:";
   for (size_t i = 0; i < bytes.size(); i += 3) {
@@ -34,21 +35,26 @@ bool Snmpd::Available(std::string* why) {
 bool Snmpd::Start(std::string* why, std::chrono::milliseconds limit) {
   if (!Available(why)) return false;
   std::ostringstream conf;
-  conf << "agentAddress " << config_.agentAddress << "\nsysObjectID " << config_.sysObjectID << "\nsysName "
-       << config_.sysName << "\n";
-  if (config_.v1) conf << "rocommunity " << config_.community << " default\nrocommunity6 " << config_.community << " default\n";
+  conf << "agentAddress " << config_.agentAddress << "\nsysObjectID " << config_.sysObjectID
+       << "\nsysName " << config_.sysName << "\n";
+  if (config_.v1)
+    conf << "rocommunity " << config_.community << " default\nrocommunity6 " << config_.community
+         << " default\n";
   if (!config_.engineIdHex.empty()) conf << "exactEngineID 0x" << config_.engineIdHex << "\n";
   for (const auto& u : config_.users) {
     conf << "createUser " << u.name << " MD5 \"" << u.authPass << "\"";
     if (!u.privPass.empty()) conf << " DES \"" << u.privPass << "\"";
     conf << "\nrouser " << u.name << (u.privPass.empty() ? " auth" : " priv") << "\n";
   }
-  if (!config_.deviceId.empty()) conf << "override " << kDeviceIdOid << " octet_str \"" << config_.deviceId << "\"\n";
+  if (!config_.deviceId.empty())
+    conf << "override " << kDeviceIdOid << " octet_str \"" << config_.deviceId << "\"\n";
   for (const auto& line : config_.extraLines) conf << line << "\n";
   WriteFile(dir_ / "snmpd.conf", conf.str());
   process_ = std::make_unique<Process>(
-      std::vector<std::string>{FindProgram("snmpd"), "-f", "-Lo", "-C", "-c", dir_ / "snmpd.conf", "-p", dir_ / "snmpd.pid"},
-      std::vector<std::string>{"MIBS=", "SNMP_PERSISTENT_DIR=" + (dir_ / "persist")}, dir_ / "snmpd.log");
+      std::vector<std::string>{FindProgram("snmpd"), "-f", "-Lo", "-C", "-c", dir_ / "snmpd.conf",
+                               "-p", dir_ / "snmpd.pid"},
+      std::vector<std::string>{"MIBS=", "SNMP_PERSISTENT_DIR=" + (dir_ / "persist")},
+      dir_ / "snmpd.log");
   if (process_->WaitForLog("NET-SNMP version", limit)) return true;
   *why = "snmpd did not start: " + process_->Log();
   process_.reset();
@@ -58,7 +64,8 @@ bool Snmpd::Start(std::string* why, std::chrono::milliseconds limit) {
 int Snmpd::RequestCount() const {
   const std::string log = Log();
   int count = 0;
-  for (size_t at = 0; (at = log.find("Connection from UDP", at)) != std::string::npos; ++at) ++count;
+  for (size_t at = 0; (at = log.find("Connection from UDP", at)) != std::string::npos; ++at)
+    ++count;
   return count;
 }
 

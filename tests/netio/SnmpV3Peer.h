@@ -61,7 +61,12 @@ inline std::vector<Bytes> HostileFrom(const Bytes& valid) {
   Bytes longer = valid, padded = valid;
   longer.push_back(0x00);
   padded.resize(kMax, 0x00);
-  std::vector<Bytes> out = {{}, Junk(1, 1), Junk(64, 2), Junk(kMax, 3), longer, padded,
+  std::vector<Bytes> out = {{},
+                            Junk(1, 1),
+                            Junk(64, 2),
+                            Junk(kMax, 3),
+                            longer,
+                            padded,
                             {0x30, 0x84, 0xFF, 0xFF, 0xFF, 0xFF, 0x02, 0x01, 0x00},
                             {0x30, 0x85, 0x01, 0x00, 0x00, 0x00, 0x05, 0x02}};
   for (size_t cut : {size_t{1}, size_t{2}, valid.size() / 2, valid.size() - 1})

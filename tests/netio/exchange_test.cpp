@@ -1,6 +1,4 @@
-// The exchange layer's rules on their own (destination, sender, deadline,
-// agent cap, interfaces), and what every entry point refuses before a socket
-// exists.
+// The exchange layer's rules, and what every entry point refuses before a socket exists.
 #include "netio/exchange.h"
 
 #include <arpa/inet.h>
@@ -12,6 +10,7 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -68,10 +67,11 @@ TEST(PrinterDestination, NumericTextsZonesAndTheDiscoveredScope) {
     EXPECT_EQ(v6 ? to.v6.sin6_scope_id : 0u, row.scopeId) << row.host;
   }
   // The resolver's IPv4 forms reach another host than the one written.
-  for (const std::string& host :
-       std::vector<std::string>{"127.1", "010.0.0.1", "0x7f.0.0.1", "2130706433", "1.2.3.4%lo", "fd00::1%lo", longest + "%lo",
-        "fe80::1%", "fe80::1%0", "fe80::1%4294967296", "fe80::1%" + std::string(IF_NAMESIZE, 'x'),
-        "fe80::1%lo%lo", "[::1]", " ::1", "127.0.0.1.", std::string(4096, ':')}) {
+  for (const std::string& host : std::vector<std::string>{
+           "127.1", "010.0.0.1", "0x7f.0.0.1", "2130706433", "1.2.3.4%lo", "fd00::1%lo",
+           longest + "%lo", "fe80::1%", "fe80::1%0", "fe80::1%4294967296",
+           "fe80::1%" + std::string(IF_NAMESIZE, 'x'), "fe80::1%lo%lo", "[::1]", " ::1",
+           "127.0.0.1.", std::string(4096, ':')}) {
     netio::SocketAddress to;
     memset(&to, 0xEE, sizeof to);
     EXPECT_FALSE(netio::PrinterDestination(host.c_str(), AF_UNSPEC, &to)) << host;
@@ -157,10 +157,12 @@ TEST(InterfaceTable, TheKernelsOrderAndExactNames) {
 }
 
 using Entry = std::function<bool(CNetIO&, const char*)>;
-using Find = bool (CNetIO::*)(char const*, char const*, char const*, SearchAgentCallback, void*, bool);
+using Find = bool (CNetIO::*)(char const*, char const*, char const*, SearchAgentCallback, void*,
+                              bool);
 
 // A discovery entry point's refusal: `result`, and nothing found.
-Entry Discover(Find find, const char* community = "public", const char* oid = "1.3.6.1.4.1", bool result = true) {
+Entry Discover(Find find, const char* community = "public", const char* oid = "1.3.6.1.4.1",
+               bool result = true) {
   return [=](CNetIO& n, const char* h) {
     int found = 0;
     const auto count = [](char*, char*, void* c) { return ++*static_cast<int*>(c), false; };
@@ -176,33 +178,46 @@ TEST(Refusal, AddressFormsOidsAndCommunitiesAtEveryEntryPoint) {
   const auto expect = [](const std::string& what, const char* host, const Entry& refuses) {
     CNetIO netio;
     g_sockets = 0;
-    EXPECT_TRUE(refuses(netio, host) && g_sockets == 0) << what << ": " << host << ", sockets " << g_sockets;
+    EXPECT_TRUE(refuses(netio, host) && g_sockets == 0)
+        << what << ": " << host << ", sockets " << g_sockets;
   };
   PRINTER_STATUS s;
   char a[64], b[64], c[64];
   const Entry entries[] = {
       [&](CNetIO&, const char* h) {
-        return NetworkReadStatus("public", h, nullptr) == 0 && NetworkReadStatusV6("public", h, nullptr) == 0 &&
-               NetworkReadStatusSNMPv3("public", h, &s) == 0 && NetworkReadStatusV6SNMPv3("public", h, &s) == 0;
+        return NetworkReadStatus("public", h, nullptr) == 0 &&
+               NetworkReadStatusV6("public", h, nullptr) == 0 &&
+               NetworkReadStatusSNMPv3("public", h, &s) == 0 &&
+               NetworkReadStatusV6SNMPv3("public", h, &s) == 0;
       },
       [&](CNetIO& n, const char* h) {
         return n.TavraNetworkGetPrinterName(h, 0, a, sizeof a) == -1 &&
                !n.NetSnmpGetV4(h, "public", "1.3.6.1.2.1.1.5.0", a, sizeof a) &&
                !n.NetSnmpGetV6(h, "public", "1.3.6.1.2.1.1.5.0", a, sizeof a) &&
-               n.TavraNetworkGetNameAndFwAndMCUVersion(h, a, b, c, 64) == -1 && n.NetworkConnect(h, 9100) == -1;
+               n.TavraNetworkGetNameAndFwAndMCUVersion(h, a, b, c, 64) == -1 &&
+               n.NetworkConnect(h, 9100) == -1;
       },
-      Discover(&CNetIO::FindSnmpAgent), Discover(&CNetIO::FindSnmpAgentV6_), Discover(&CNetIO::FindSnmpAgentV6),
-      Discover(&CNetIO::FindSnmpV3Agent), Discover(&CNetIO::FindSnmpV3AgentV6_),
+      Discover(&CNetIO::FindSnmpAgent),
+      Discover(&CNetIO::FindSnmpAgentV6_),
+      Discover(&CNetIO::FindSnmpAgentV6),
+      Discover(&CNetIO::FindSnmpV3Agent),
+      Discover(&CNetIO::FindSnmpV3AgentV6_),
   };
-  for (const char* form : {"127.1", "010.0.0.1", "1.2.3.4%lo", "fd00::1%lo", "fe80::1%nosuchif", "localhost", "127.0.0.1 ", ""})
-    for (size_t i = 0; i < std::size(entries); ++i) expect("entry " + std::to_string(i), form, entries[i]);
-  const std::string tooLong(96, 'c');
-  expect("letter in the OID", "255.255.255.255", Discover(&CNetIO::FindSnmpAgent, "", "1.3.a", false));
-  expect("one arc only", "ff02::1", Discover(&CNetIO::FindSnmpAgentV6_, "", "1", false));
-  expect("letter, scan", "ff02::1", Discover(&CNetIO::FindSnmpAgentV6, "", "x", false));
-  expect("community over 95 octets", "255.255.255.255", Discover(&CNetIO::FindSnmpAgent, tooLong.c_str(), "1.3.6", false));
+  for (const char* form : {"127.1", "010.0.0.1", "1.2.3.4%lo", "fd00::1%lo", "fe80::1%nosuchif",
+                           "localhost", "127.0.0.1 ", ""})
+    for (size_t i = 0; i < std::size(entries); ++i)
+      expect("entry " + std::to_string(i), form, entries[i]);
+  const std::string tooLong(96, 'c');  // a community over 95 octets
+  for (const auto& [host, find, community, oid] :
+       {std::tuple{"255.255.255.255", &CNetIO::FindSnmpAgent, "", "1.3.a"},
+        {"ff02::1", &CNetIO::FindSnmpAgentV6_, "", "1"},
+        {"ff02::1", &CNetIO::FindSnmpAgentV6, "", "x"},
+        {"255.255.255.255", &CNetIO::FindSnmpAgent, tooLong.c_str(), "1.3.6"}})
+    expect(oid, host, Discover(find, community, oid, false));
   for (const auto& [community, oid] : {std::pair{"public", "1.3.6.c"}, {tooLong.c_str(), "1.3.6"}})
-    expect("both", oid, [&](CNetIO& n, const char*) { return !n.FindSnmpAgent3Times(community, oid, nullptr, nullptr); });
+    expect("both", oid, [&](CNetIO& n, const char*) {
+      return !n.FindSnmpAgent3Times(community, oid, nullptr, nullptr);
+    });
   // The count does see the library's sockets.
   g_sockets = 0;
   EXPECT_EQ(NetworkReadStatus("public", "127.0.0.1", &s), 0);

@@ -1,5 +1,4 @@
-// Interoperability with net-snmp: the reads against snmpd over SNMPv1 and
-// SNMPv3 (MD5/DES, authPriv: its codes and ciphers against ours) and both families.
+// Interoperability with net-snmp's snmpd: SNMPv1 and SNMPv3 (MD5/DES authPriv), both families.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -74,13 +73,15 @@ TEST_F(FromSnmpd, ReadsTheStatusRecordAndTheFactsOverBothProtocolsAndFamilies) {
   };
   for (size_t i = 0; i < std::size(rows); ++i) {
     PRINTER_STATUS status = Untouched();
-    EXPECT_EQ(rows[i].read(rows[i].community, rows[i].host, &status), 1) << i << "\n" << agent->Log();
+    EXPECT_EQ(rows[i].read(rows[i].community, rows[i].host, &status), 1) << i << "\n"
+                                                                         << agent->Log();
     EXPECT_EQ(RecordBytes(status), testenv::StatusRecord(0xB7)) << i;
   }
   using Getter = int (CNetIO::*)(char const*, unsigned char, char*, int);
-  const std::pair<Getter, const char*> facts[] = {{&CNetIO::TavraNetworkGetPrinterName, "ink-jet-7"},
-                                                  {&CNetIO::TavraNetworkGetFwVersion, "FW 2.10.3"},
-                                                  {&CNetIO::TavraNetworkGetFwMCUVersion, "MCU 0.9"}};
+  const std::pair<Getter, const char*> facts[] = {
+      {&CNetIO::TavraNetworkGetPrinterName, "ink-jet-7"},
+      {&CNetIO::TavraNetworkGetFwVersion, "FW 2.10.3"},
+      {&CNetIO::TavraNetworkGetFwMCUVersion, "MCU 0.9"}};
   for (const char* host : {"127.0.0.1", "::1"}) {
     for (const auto& [get, expected] : facts) {
       char out[256];
@@ -89,7 +90,8 @@ TEST_F(FromSnmpd, ReadsTheStatusRecordAndTheFactsOverBothProtocolsAndFamilies) {
       EXPECT_STREQ(out, expected) << host;
     }
     char name[128] = "", fw[128] = "", mcu[128] = "";
-    EXPECT_EQ(netio_.TavraNetworkGetNameAndFwAndMCUVersion(host, name, fw, mcu, sizeof name), 0) << host;
+    EXPECT_EQ(netio_.TavraNetworkGetNameAndFwAndMCUVersion(host, name, fw, mcu, sizeof name), 0)
+        << host;
     EXPECT_EQ(std::string(name) + "/" + fw + "/" + mcu, "ink-jet-7/FW 2.10.3/MCU 0.9") << host;
   }
   // Three copies per SNMPv1 read or get; a discovery and an authenticated request per SNMPv3 one.
@@ -102,7 +104,8 @@ TEST_F(FromSnmpd, ReadsTheStatusRecordAndTheFactsOverBothProtocolsAndFamilies) {
 
 TEST_F(FromSnmpd, AgentsThatMustNotYieldARecord) {
   testenv::SnmpdConfig noObject = Printer("udp:127.0.0.2:161", 1), noField = noObject,
-                       otherVendor = Printer("udp:127.0.0.4:161", 3), wrongAuth = Printer("udp:127.0.0.5:161", 4),
+                       otherVendor = Printer("udp:127.0.0.4:161", 3),
+                       wrongAuth = Printer("udp:127.0.0.5:161", 4),
                        wrongPriv = Printer("udp:127.0.0.6:161", 5);
   noObject.deviceId = "";
   noObject.extraLines.clear();
@@ -121,7 +124,8 @@ TEST_F(FromSnmpd, AgentsThatMustNotYieldARecord) {
       {&noObject, NetworkReadStatus, "public", "127.0.0.2", 3},  // noSuchName with a NULL value
       {&noField, NetworkReadStatus, "public", "127.0.0.3", 3},
       {&noField, NetworkReadStatus, "private", "127.0.0.3", 6},
-      {&otherVendor, NetworkReadStatusSNMPv3, "public", "127.0.0.4", 1},  // no authenticated request
+      {&otherVendor, NetworkReadStatusSNMPv3, "public", "127.0.0.4",
+       1},  // no authenticated request
       {&wrongAuth, NetworkReadStatusSNMPv3, "public", "127.0.0.5", 2},
       {&wrongPriv, NetworkReadStatusSNMPv3, "public", "127.0.0.6", 2},
   };

@@ -1,5 +1,4 @@
-// CSocket against a TCP peer of the test on loopback: transfers, the peer's
-// end, and the cancel channel that cuts any wait short.
+// CSocket against a loopback TCP peer: transfers, the peer's end, the cancel channel.
 #include "socket/Socket.h"
 
 #include <arpa/inet.h>
@@ -26,7 +25,8 @@ int Connected(CSocket& s) {
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   socklen_t length = sizeof address;
-  EXPECT_TRUE(bind(listener, reinterpret_cast<sockaddr*>(&address), length) == 0 && listen(listener, 1) == 0 &&
+  EXPECT_TRUE(bind(listener, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
+              listen(listener, 1) == 0 &&
               getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) == 0);
   EXPECT_EQ(s.Open(AF_INET, SOCK_STREAM, 0), 0);
   EXPECT_EQ(s.Connect(reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
@@ -48,7 +48,9 @@ TEST(CSocket, ReadsAndWritesEndAsThePeerAndTheCancelSay) {
     unsigned long length;
     int result;
     unsigned long moved;
-  } rows[] = {{"", false, true, 10, ECANCELED, 0}, {"abcd", false, true, 4, 0, 4}, {"1234", true, false, 10, EPIPE, 4}};
+  } rows[] = {{"", false, true, 10, ECANCELED, 0},
+              {"abcd", false, true, 4, 0, 4},
+              {"1234", true, false, 10, EPIPE, 4}};
   for (const auto& row : rows) {
     CSocket s;
     const int peer = Connected(s);
@@ -73,7 +75,8 @@ TEST(CSocket, ReadsAndWritesEndAsThePeerAndTheCancelSay) {
   CSocket a;
   close(Connected(a));
   int err = 0;  // the first write meets the FIN and draws a reset
-  for (int i = 0; i < 50 && err == 0; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(10)))
+  for (int i = 0; i < 50 && err == 0;
+       ++i, std::this_thread::sleep_for(std::chrono::milliseconds(10)))
     err = a.Write("x", 1, nullptr);
   EXPECT_EQ(err, EPIPE);
 }
@@ -86,9 +89,8 @@ TEST(CSocket, WriteAndReadMoveEverything) {
   for (size_t i = 0; i < out.size(); ++i) out[i] = static_cast<char>(i * 7);
   std::thread echo([&] {
     std::vector<char> buf(out.size());
-    size_t got = 0;
-    for (ssize_t n; got < buf.size() && (n = read(peer, buf.data() + got, buf.size() - got)) > 0;) got += size_t(n);
-    for (ssize_t n, sent = 0; size_t(sent) < got && (n = write(peer, buf.data() + sent, got - sent)) > 0;) sent += n;
+    const ssize_t got = recv(peer, buf.data(), buf.size(), MSG_WAITALL);
+    if (got > 0) send(peer, buf.data(), size_t(got), 0);  // blocking: all of it
   });
   unsigned long moved = 0;
   EXPECT_TRUE(a.Write(out.data(), out.size(), &moved) == 0 && moved == out.size());
@@ -107,7 +109,8 @@ TEST(CSocket, CancelFromAnotherThreadWakesBlockedRead) {
   raised.rlim_cur = std::min<rlim_t>(limit.rlim_max, FD_SETSIZE + 64);
   ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &raised), 0);
   std::vector<int> fillers{open("/dev/null", O_RDONLY)};
-  while (raised.rlim_cur == FD_SETSIZE + 64 && fillers.back() >= 0 && fillers.back() < FD_SETSIZE + 8)
+  while (raised.rlim_cur == FD_SETSIZE + 64 && fillers.back() >= 0 &&
+         fillers.back() < FD_SETSIZE + 8)
     fillers.push_back(dup(fillers[0]));
   Probe s;
   const int peer = Connected(s);
