@@ -1,10 +1,9 @@
-// A lab of network namespaces made by the test: a bridge in its own
-// namespace and nodes (a client, printers) each in theirs, joined by veth
-// pairs. No interface ever lives in the machine's own namespace.
+// A lab of namespaces: a bridge and nodes joined by veth pairs, none in the machine's namespace.
 #pragma once
 
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,13 +13,13 @@ namespace testenv {
 
 struct LabNode {
   std::string name;       // the test's name for it: "client", "printer"
-  std::string netns;      // the namespace, unique to this test process
+  std::string netns;      // unique to this test process
   int number = 0;         // MAC 02:00:00:00:00:NN, 10.208.0.NN, fd00:208::NN
   std::string ifname;     // "eth0"
   std::string ipv4;       // "" when the node has no IPv4
   std::string ipv6;       // the global address, "" when none
   std::string linkLocal;  // "fe80::ff:fe00:NN", "" when IPv6 is off
-  std::string busPath;    // the node's D-Bus socket once Avahi runs there
+  std::string busPath;    // the node's D-Bus socket once it has a bus
 };
 
 struct NodeOptions {
@@ -32,69 +31,50 @@ struct NodeOptions {
 class Lab {
  public:
   Lab();
-  // Stops every process started here by PID, returns this thread to its own
-  // namespace and deletes every namespace created, even after a failure.
+  // Stops every child by PID, returns this thread to its own namespace and
+  // deletes every namespace created, even after a failure.
   ~Lab();
   Lab(const Lab&) = delete;
   Lab& operator=(const Lab&) = delete;
 
-  // Root and iproute2 are there; `why` names what is missing.
-  static bool Available(std::string* why);
-  // dbus-daemon, avahi-daemon and avahi-publish are installed.
-  static bool AvahiAvailable(std::string* why);
+  static bool Available(std::string* why);       // root and iproute2
+  static bool AvahiAvailable(std::string* why);  // dbus-daemon, avahi-daemon, avahi-publish
 
-  // A node on the lab's bridge (the bridge is made with the first node).
-  // IPv6 comes up without duplicate detection, so addresses work at once.
+  // A node on the lab's bridge; IPv6 comes up without duplicate detection.
   LabNode* AddNode(const std::string& name, const NodeOptions& options, std::string* why);
-
-  RunResult RunIn(const LabNode& node, const std::vector<std::string>& argv,
-                  std::chrono::milliseconds limit = std::chrono::seconds(10));
-  // A child inside the node's namespace, logging to dir()/<node>-<tag>.log.
-  // A non-empty `readyText` is awaited by WaitReady.
-  Process& StartIn(const LabNode& node, const std::string& tag, const std::vector<std::string>& argv,
-                   const std::string& readyText = "", const std::vector<std::string>& env = {});
+  RunResult RunIn(const LabNode& node, const std::vector<std::string>& argv);
   // Waits until every started child shows its ready text; false names the laggard.
   bool WaitReady(std::string* why, std::chrono::milliseconds limit = std::chrono::seconds(10));
-
   // Moves this thread (and what it starts later) into the node's namespace.
   bool Enter(const LabNode& node, std::string* why);
-
-  // A dbus-daemon of the node's own on a path socket (node.busPath), listening
-  // when this returns.
+  // A dbus-daemon of the node's own on node.busPath, listening when this returns.
   bool StartBus(LabNode& node, std::string* why);
-  // StartBus, then avahi-daemon on eth0 with a private /run, announcing the
-  // node's addresses as <node name>.local. Ready after WaitReady.
+  // StartBus, then avahi-daemon on eth0 announcing <node name>.local; ready after WaitReady.
   bool StartAvahi(LabNode& node, std::string* why);
-  // avahi-publish -s NAME TYPE PORT [-H host]; ready after WaitReady.
-  void PublishService(const LabNode& node, const std::string& name, const std::string& type, int port,
-                      const std::string& host = "");
-  // avahi-publish -a -R HOST ADDRESS; ready after WaitReady.
+  // avahi-publish -s NAME TYPE PORT [-H host], and -a -R HOST ADDRESS; ready after WaitReady.
+  void PublishService(const LabNode& node, const std::string& name, const std::string& type,
+                      int port, const std::string& host = "");
   void PublishAddress(const LabNode& node, const std::string& host, const std::string& address);
-  // Points this process's D-Bus system bus (DBUS_SYSTEM_BUS_ADDRESS) at the node's.
+  // Points this process's DBUS_SYSTEM_BUS_ADDRESS at the node's bus until the lab ends.
   void UseBusOf(const LabNode& node);
 
-  const TempDir& dir() const { return dir_; }
-
  private:
-  bool MakeBridge(std::string* why);
+  Process& StartIn(const LabNode& node, const std::vector<std::string>& argv,
+                   const std::string& readyText = "");
+  bool Ip(const std::vector<std::string>& args, const std::string& batch, std::string* why);
 
   struct Child {
     std::unique_ptr<Process> process;
     std::string readyText;
-    std::string label;
   };
-
   TempDir dir_;
-  std::string ip_;
-  std::string prefix_;
-  std::string bridgeNs_;
+  std::string ip_, prefix_;
   std::vector<std::string> namespaces_;
   std::vector<std::unique_ptr<LabNode>> nodes_;
   std::vector<Child> children_;
   int originalNs_ = -1;
   bool busChanged_ = false;
-  bool hadBus_ = false;
-  std::string oldBus_;
+  std::optional<std::string> oldBus_;
 };
 
 // Gives this process a private mount namespace in which `hostsText` is

@@ -1,6 +1,4 @@
-// The fixture of every test that runs an agent or a responder: its own
-// network namespace, so concurrent tests never share port 161, and the
-// library's diagnostics silenced.
+// Own network namespace per test (port 161 never shared), diagnostics silenced.
 #pragma once
 
 #include <gtest/gtest.h>

@@ -1,5 +1,4 @@
-// usbink stopped by SIGTERM while it waits for a printer that never answers:
-// it must die of the signal itself, at once, and print no report.
+// usbink asks SNMPv1, then SNMPv3; SIGTERM mid-read kills it without a report.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -25,26 +24,21 @@ TEST(RobustTool, SigtermMidReadEndsTheToolWithoutAReport) {
   testenv::Cupsd cupsd;
   REQUIRE_ENV(cupsd.Start(&why), why);
   ASSERT_TRUE(cupsd.AddQueue("Silent", "socket://127.0.0.2:9100", &why)) << why;
-  testenv::Responder printer("127.0.0.2", [](const testenv::Datagram&, size_t) {
-    return std::vector<testenv::Reply>{};
-  });
+  testenv::Responder printer(
+      "127.0.0.2", [](const testenv::Datagram&, size_t) { return std::vector<testenv::Reply>{}; });
   ASSERT_TRUE(printer.Start(&why)) << why;
-
   testenv::TempDir dir;
   testenv::Process run({tool, "Silent"}, {cupsd.ServerEnv()}, dir / "usbink.log");
-  // Three SNMPv1 copies, then the SNMPv3 discovery request: the tool now
-  // waits a second for a Report.
   ASSERT_TRUE(printer.WaitForRequests(4, seconds(10))) << run.Log();
   const auto sent = printer.Received();
-  for (size_t i = 0; i < 3; ++i) EXPECT_EQ(sent[i].bytes.size(), 51u) << "SNMPv1 first";
-  EXPECT_EQ(std::vector<uint8_t>(sent[3].bytes.begin(), sent[3].bytes.begin() + 5),
-            (std::vector<uint8_t>{0x30, 0x37, 0x02, 0x01, 0x03}))
-      << "then the SNMPv3 discovery request";
+  for (size_t i = 0; i < 4; ++i)
+    EXPECT_EQ(sent[i].bytes[4], i < 3 ? 0 : 3) << "version of request " << i;
   ASSERT_TRUE(run.running()) << run.Log();
   // Stop sends SIGTERM and falls back to SIGKILL only after a grace period.
   const int status = run.Stop();
   EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM)
-      << "wait status " << status << "\n" << run.Log();
+      << "wait status " << status << "\n"
+      << run.Log();
   EXPECT_EQ(run.Log().find("plist"), std::string::npos) << run.Log();
 }
 
