@@ -20,14 +20,19 @@ class Cupsd {
       return false;
     }
     // The scripts' recipe, found from this file; scheme names match as written.
+    const std::string recipe =
+                          file.substr(0, file.rfind("/tests/")) + "/scripts/lib/private-cupsd.sh",
+                      schemes = " usb USB ipp IPP socket SOCKET lpd LPD dnssd DNSSD mdns MDNS http",
+                      conf = " && exec \"$2\" -f -c \"$0/cupsd.conf\" -s \"$0/cups-files.conf\"";
     daemon_ = std::make_unique<Process>(
         std::vector<std::string>{bash, "-c",
-                                 ". \"$1\" && write_private_cupsd_conf \"$0\" usb USB ipp IPP socket SOCKET lpd LPD dnssd "
-                                 "DNSSD mdns MDNS http && exec \"$2\" -f -c \"$0/cupsd.conf\" -s \"$0/cups-files.conf\"",
-                                 dir_.path(), file.substr(0, file.rfind("/tests/")) + "/scripts/lib/private-cupsd.sh", cupsd},
+                                 ". \"$1\" && write_private_cupsd_conf \"$0\"" + schemes + conf,
+                                 dir_.path(), recipe, cupsd},
         std::vector<std::string>{}, dir_ / "cupsd.log");
     for (int i = 0; i < 100 && daemon_->running(); ++i) {
-      if (Run({FindProgram("lpstat"), "-r"}, {ServerEnv()}, std::chrono::seconds(5)).out.find("is running") != std::string::npos) return true;
+      if (Run({FindProgram("lpstat"), "-r"}, {ServerEnv()}, std::chrono::seconds(5))
+              .out.find("is running") != std::string::npos)
+        return true;
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     *why = "cupsd did not come up: " + daemon_->Log() + ReadFile(dir_ / "log/error_log");
@@ -35,8 +40,9 @@ class Cupsd {
   }
   // A raw queue printing to `deviceUri`; `why` carries lpadmin's words.
   bool AddQueue(const std::string& name, const std::string& deviceUri, std::string* why) {
-    const RunResult r = Run({FindProgram("lpadmin"), "-p", name, "-v", deviceUri, "-m", "raw", "-E"}, {ServerEnv()},
-                            std::chrono::seconds(20));
+    const RunResult r =
+        Run({FindProgram("lpadmin"), "-p", name, "-v", deviceUri, "-m", "raw", "-E"}, {ServerEnv()},
+            std::chrono::seconds(20));
     *why = r.err;
     return r.exitCode == 0;
   }

@@ -18,37 +18,41 @@ namespace testenv {
 namespace {
 
 std::string PreloadLibrary() {
-  for (const char* dir : {"/usr/lib/x86_64-linux-gnu", "/usr/lib/aarch64-linux-gnu", "/usr/lib64", "/usr/lib"}) {
-    const std::string path = std::string(dir) + "/libumockdev-preload.so.0";
-    if (access(path.c_str(), R_OK) == 0) return path;
-  }
+  for (std::string dir : {"/usr/lib/x86_64-linux-gnu", "/usr/lib/aarch64-linux-gnu", "/usr/lib"})
+    if (access((dir + "/libumockdev-preload.so.0").c_str(), R_OK) == 0)
+      return dir + "/libumockdev-preload.so.0";
   return "";
 }
 
-std::string Le16(unsigned v) { return {static_cast<char>(v & 0xff), static_cast<char>(v >> 8)}; }
+std::string Octets(std::initializer_list<unsigned> values) {
+  std::string out;
+  for (unsigned v : values) out += static_cast<char>(v);
+  return out;
+}
 
 // One interface with bulk OUT and bulk IN endpoints of 512 octets.
-std::string Interface(uint8_t number, uint8_t cls, uint8_t sub, uint8_t protocol) {
-  std::string d = {9, 4, static_cast<char>(number), 0, 2, static_cast<char>(cls), static_cast<char>(sub),
-                   static_cast<char>(protocol), 0};
-  for (int ep : {0x01 + 2 * number, 0x82 + 2 * number}) d += std::string{7, 5, static_cast<char>(ep), 2} + Le16(512) + '\0';
+std::string Interface(unsigned number, unsigned cls, unsigned sub, unsigned protocol) {
+  std::string d = Octets({9, 4, number, 0, 2, cls, sub, protocol, 0});
+  for (unsigned ep : {0x01 + 2 * number, 0x82 + 2 * number}) d += Octets({7, 5, ep, 2, 0, 2, 0});
   return d;
 }
 
 // The device descriptor and its one configuration, as sysfs' descriptors file holds them.
 std::string Descriptors(const UsbPrinterTraits& s, unsigned product) {
+  const unsigned last = s.interfaceNumber;
   std::string interfaces;
-  for (uint8_t n = 0; n < s.interfaceNumber; ++n) interfaces += Interface(n, 0xff, 0xff, 0xff);
-  interfaces += s.printerInterface ? Interface(s.interfaceNumber, 7, 1, 2) : Interface(s.interfaceNumber, 0xff, 0, 0);
-  return std::string{18, 1} + Le16(0x0200) + std::string{0, 0, 0, 64} + Le16(0x4a11) + Le16(product) + Le16(0x0100) +
-         std::string{s.manufacturer.empty() ? '\0' : '\1', s.product.empty() ? '\0' : '\2', s.serial.empty() ? '\0' : '\3', 1} +
-         std::string{9, 2} + Le16(static_cast<unsigned>(9 + interfaces.size())) +
-         std::string{static_cast<char>(s.interfaceNumber + 1), 1, 0, static_cast<char>(0xc0), 1} + interfaces;
+  for (unsigned n = 0; n < last; ++n) interfaces += Interface(n, 0xff, 0xff, 0xff);
+  interfaces += s.printerInterface ? Interface(last, 7, 1, 2) : Interface(last, 0xff, 0, 0);
+  const unsigned total = static_cast<unsigned>(9 + interfaces.size()), lo = product & 0xff;
+  const unsigned hi = product >> 8, m = s.manufacturer.empty() ? 0 : 1,
+                 p = s.product.empty() ? 0 : 2, n = s.serial.empty() ? 0 : 3;
+  return Octets({18, 1, 0, 2, 0, 0, 0, 64, 0x11, 0x4a, lo, hi, 0, 1, m, p, n, 1}) +
+         Octets({9, 2, total & 0xff, total >> 8, last + 1, 1, 0, 0xc0, 1}) + interfaces;
 }
 
 std::string StringDescriptor(const std::string& text) {
   std::string d = {static_cast<char>(2 + 2 * text.size()), 3};
-  for (char c : text) d += Le16(static_cast<unsigned char>(c));
+  for (unsigned char c : text) d += Octets({c, 0});
   return d;
 }
 
@@ -64,8 +68,11 @@ struct UsbPrinters::Device {
   std::string Answer(const uint8_t* setup, int* status) {
     const unsigned value = setup[2] | setup[3] << 8;
     if (setup[0] == 0x80 && setup[1] == 6 && value >> 8 == 3) {
-      const std::string texts[] = {std::string{4, 3, 0x09, 0x04}, traits.manufacturer, traits.product, traits.serial};
-      if ((value & 0xff) <= 3) return (value & 0xff) ? StringDescriptor(texts[value & 0xff]) : texts[0];  // US English only
+      const std::string texts[] = {std::string{4, 3, 0x09, 0x04}, traits.manufacturer,
+                                   traits.product, traits.serial};
+      if ((value & 0xff) <= 3)
+        return (value & 0xff) ? StringDescriptor(texts[value & 0xff])
+                              : texts[0];  // US English only
     } else if (setup[0] == 0xa1 && setup[1] == 0) {
       ++deviceIdRequests;
       if (!traits.stalls) return traits.reply;
@@ -83,7 +90,8 @@ struct UsbPrinters::Device {
     };
     switch (umockdev_ioctl_client_get_request(client)) {
       case USBDEVFS_GET_CAPABILITIES:
-        *reinterpret_cast<guint32*>(umockdev_ioctl_data_resolve(arg, 0, sizeof(guint32), nullptr)->data) = 0;
+        *reinterpret_cast<guint32*>(
+            umockdev_ioctl_data_resolve(arg, 0, sizeof(guint32), nullptr)->data) = 0;
         return done(0, 0);
       case USBDEVFS_GETDRIVER:
         return done(-1, ENODATA);
@@ -95,14 +103,18 @@ struct UsbPrinters::Device {
         --claimed;
         return done(0, 0);
       case USBDEVFS_SUBMITURB: {
-        UMockdevIoctlData* urbData = umockdev_ioctl_data_resolve(arg, 0, sizeof(usbdevfs_urb), nullptr);
+        UMockdevIoctlData* urbData =
+            umockdev_ioctl_data_resolve(arg, 0, sizeof(usbdevfs_urb), nullptr);
         auto* urb = reinterpret_cast<usbdevfs_urb*>(urbData->data);
         if (urb->type != USBDEVFS_URB_TYPE_CONTROL || urb->buffer_length < 8) return FALSE;
-        uint8_t* buffer = umockdev_ioctl_data_resolve(urbData, G_STRUCT_OFFSET(usbdevfs_urb, buffer),
-                                                      urb->buffer_length, nullptr)->data;
+        uint8_t* buffer =
+            umockdev_ioctl_data_resolve(urbData, G_STRUCT_OFFSET(usbdevfs_urb, buffer),
+                                        urb->buffer_length, nullptr)
+                ->data;
         int status = 0;
         const std::string answer = Answer(buffer, &status);
-        const size_t n = std::min({answer.size(), size_t(buffer[6] | buffer[7] << 8), size_t(urb->buffer_length - 8)});
+        const size_t n = std::min(
+            {answer.size(), size_t(buffer[6] | buffer[7] << 8), size_t(urb->buffer_length - 8)});
         memcpy(buffer + 8, answer.data(), n);
         urb->actual_length = static_cast<int>(n);
         urb->status = status;
@@ -114,7 +126,8 @@ struct UsbPrinters::Device {
         if (reapable.empty()) return done(-1, EAGAIN);
         UMockdevIoctlData* urbData = reapable.front();
         reapable.pop_front();
-        umockdev_ioctl_data_set_ptr(umockdev_ioctl_data_resolve(arg, 0, sizeof(gpointer), nullptr), 0, urbData);
+        umockdev_ioctl_data_set_ptr(umockdev_ioctl_data_resolve(arg, 0, sizeof(gpointer), nullptr),
+                                    0, urbData);
         umockdev_ioctl_data_unref(urbData);
         return done(0, 0);
       }
@@ -158,15 +171,18 @@ std::string UsbPrinters::Add(const UsbPrinterTraits& traits) {
                    }),
                    device.get());
   // The handler first, so the node answers from the moment it appears.
-  umockdev_testbed_attach_ioctl(static_cast<UMockdevTestbed*>(testbed_), node, device->handler, nullptr);
+  umockdev_testbed_attach_ioctl(static_cast<UMockdevTestbed*>(testbed_), node, device->handler,
+                                nullptr);
   const std::string descriptors = Descriptors(traits, 0x0100 + address);
   const std::string record =
       "P: /devices/usb1/1-" + std::to_string(address - 1) + "\nN: " + (node + 5) +
-      "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nE: DRIVER=usb\nE: BUSNUM=001\nE: DEVNUM=" + (node + 17) +
-      "\nE: DEVNAME=" + node + "\nA: busnum=1\\n\nA: devnum=" + std::to_string(address) +
+      "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nE: DRIVER=usb\nE: BUSNUM=001\nE: DEVNUM=" +
+      (node + 17) + "\nE: DEVNAME=" + node +
+      "\nA: busnum=1\\n\nA: devnum=" + std::to_string(address) +
       "\\n\nA: bConfigurationValue=1\\n\nA: speed=480\\n\nH: descriptors=" +
       Hex({descriptors.begin(), descriptors.end()}) + "\n";
-  umockdev_testbed_add_from_string(static_cast<UMockdevTestbed*>(testbed_), record.c_str(), nullptr);
+  umockdev_testbed_add_from_string(static_cast<UMockdevTestbed*>(testbed_), record.c_str(),
+                                   nullptr);
   devices_[node] = std::move(device);
   return node;
 }

@@ -29,14 +29,11 @@ class UsbPrinters {
  public:
   UsbPrinters();
   ~UsbPrinters();
-  // False (and `why`) when umockdev's preload library is not installed.
-  static bool Available(std::string* why);
+  static bool Available(std::string* why);  // false without umockdev's preload library
   // Plugs in a printer; returns its node, "/dev/bus/usb/001/NNN".
   std::string Add(const UsbPrinterTraits& traits);
-  // The testbed's root: a node's file lies at Root() + node.
-  std::string Root() const;
-  // Environment for a program that should see these printers.
-  std::vector<std::string> Env() const;
+  std::string Root() const;              // a node's file lies at Root() + node
+  std::vector<std::string> Env() const;  // for a program that should see these printers
   // Per node: GET_DEVICE_ID requests seen, interfaces claimed and not released.
   std::pair<int, int> Counts(const std::string& node) const;
 

@@ -15,13 +15,15 @@ int main(int argc, char** argv) {
     if (strcmp(argv[i], "--id") == 0) traits.reply = testenv::DeviceIdReply(argv[i + 1]);
   }
   std::string why = "usage: usb-printer-sim [--serial S] --id DEVICE_ID -- COMMAND [ARG...]";
-  if (i >= argc - 1 || strcmp(argv[i], "--") != 0 || traits.reply.empty() || !testenv::UsbPrinters::Available(&why)) {
+  if (i >= argc - 1 || strcmp(argv[i], "--") != 0 || traits.reply.empty() ||
+      !testenv::UsbPrinters::Available(&why)) {
     std::cerr << why << "\n";
     return 2;
   }
   testenv::UsbPrinters usb;
   usb.Add(traits);
-  const testenv::RunResult r = testenv::Run({argv + i + 1, argv + argc}, usb.Env(), std::chrono::seconds(120));
+  const testenv::RunResult r =
+      testenv::Run({argv + i + 1, argv + argc}, usb.Env(), std::chrono::seconds(120));
   std::cout << r.out << std::flush;
   std::cerr << r.err;
   return r.exitCode;
