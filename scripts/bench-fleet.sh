@@ -8,6 +8,7 @@
 # the mixed fleet has each half name its addresses.) Beside them, the same
 # reads by snmpget under xargs -P 16. Root. Usage: scripts/bench-fleet.sh [BUILD_DIR]  (default build/)
 set -euo pipefail
+. "$(dirname "$0")/lib/private-snmpd.sh"
 
 build=$(cd "${1:-build}" && pwd)
 netio=$build/bin/netio
@@ -48,30 +49,20 @@ awk 'NR % 2 == 0' "$work/all.txt" >"$work/even.txt"
 # A 108-octet status record whose first octet says 42 %.
 sts=$(python3 -c 'import base64; print(base64.b64encode(bytes([42] + list(range(1, 108)))).decode())')
 
-# start_snmpd NAME V1 ADDRESSES_FILE|"": foreground snmpd, ready on its log line.
+# start_snmpd NAME V1 ADDRESSES_FILE|"": the scripts' private snmpd, on all
+# addresses or those listed.
 start_snmpd() {
-  local name=$1 v1=$2 list=$3 dir=$work/$1
-  mkdir -p "$dir/persist"
-  {
-    [ -z "$list" ] && echo "agentAddress udp:0.0.0.0:161"
-    # One agent plays a thousand printers: room for their bursts, no log line per request.
-    echo "[snmp] serverRecvBuf 4194304"
-    echo "dontLogTCPWrappersConnects yes"
-    [ "$v1" = yes ] && echo "rocommunity public default"
-    echo "exactEngineID 0x80000B9303000000000000$(printf %04X $RANDOM)"
-    echo "createUser $user MD5 \"$auth\" DES \"$priv\""
-    echo "rouser $user priv"
-    echo "override $oid octet_str \"MFG:Acme;CMD:PCL;STS:$sts;\""
-  } >"$dir/snmpd.conf"
-  local listen=()
-  [ -n "$list" ] && mapfile -t listen < <(sed 's|.*|udp:&:161|' "$list")
-  MIBS= SNMP_PERSISTENT_DIR=$dir/persist snmpd -f -Lf "$dir/log" -C -c "$dir/snmpd.conf" \
-    "${listen[@]}" &
-  pids+=($!)
-  eval "pid_$name=$!"
-  for _ in $(seq 100); do grep -q "NET-SNMP version" "$dir/log" 2>/dev/null && return; sleep 0.1; done
-  echo "bench-fleet: snmpd $name did not start" >&2
-  exit 1
+  local name=$1 dir=$work/$1 options=() listen=()
+  [ "$2" = yes ] || options+=(--no-v1)
+  [ -z "$3" ] || { options+=(--address ""); mapfile -t listen < <(sed 's|.*|udp:&:161|' "$3"); }
+  # One agent plays a thousand printers: room for their bursts, no log line per request.
+  write_private_snmpd_conf "$dir" --address udp:0.0.0.0:161 "${options[@]}" \
+    --engine-id "80000B9303000000000000$(printf %04X $RANDOM)" --user "$user" "$auth" "$priv" \
+    --device-id "MFG:Acme;CMD:PCL;STS:$sts;" \
+    --line "[snmp] serverRecvBuf 4194304" --line "dontLogTCPWrappersConnects yes"
+  start_private_snmpd "$dir" "${listen[@]}" || { echo "bench-fleet: snmpd $name did not start" >&2; exit 1; }
+  pids+=("$SNMPD_PID")
+  eval "pid_$name=$SNMPD_PID"
 }
 
 stop_snmpd() {

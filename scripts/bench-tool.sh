@@ -12,6 +12,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/lib/private-cupsd.sh
+. scripts/lib/private-snmpd.sh
 
 build=${1:-build}
 tool=$(realpath "$build/bin/usbink")
@@ -41,19 +42,14 @@ wait_for() {  # file text
 oid=1.3.6.1.4.1.40719.886.300.369.8531.1.1.0
 # 108-byte record: level 75, then bytes 1..107.
 sts=$(python3 -c 'import base64; print(base64.b64encode(bytes([75] + list(range(1, 108)))).decode())')
-cat >"$work/snmpd.conf" <<CONF
-agentAddress udp:127.0.0.1:161
-rocommunity public default
-override $oid octet_str "MFG:Acme;CMD:PCL;STS:$sts;"
-CONF
+write_private_snmpd_conf "$work/snmp" --address udp:127.0.0.1:161 --device-id "MFG:Acme;CMD:PCL;STS:$sts;"
+start_private_snmpd "$work/snmp" || exit 1
+pids+=("$SNMPD_PID")
 export MIBS= SNMP_PERSISTENT_DIR="$work/persist"
-snmpd -f -Lo -C -c "$work/snmpd.conf" -p "$work/snmpd.pid" >"$work/snmpd.log" 2>&1 &
-pids+=($!)
 
 start_private_cupsd "$work/cups" socket http
 pids+=("$CUPSD_PID")
 
-wait_for "$work/snmpd.log" "NET-SNMP version"
 lpadmin -p Bench -v socket://127.0.0.1:9100 -m raw -E 2>/dev/null
 lpadmin -p NoAddress -v http://127.0.0.1/ -m raw -E 2>/dev/null
 

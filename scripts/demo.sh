@@ -6,6 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/lib/private-cupsd.sh
+. scripts/lib/private-snmpd.sh
 
 scripts/install-deps.sh
 # Same configuration as scripts/test.sh: the probe path lies in the build
@@ -51,21 +52,18 @@ build/tests/usb-printer-sim --serial DEMO1 --id "MFG:Acme;CMD:PCL,PJL;MDL:Laser 
 # print server is reached through its socket from inside as well.
 lpadmin -p DemoNetLaser -v 'socket://127.0.0.1:9100' -m raw -E 2>/dev/null
 field=$({ printf '\074'; head -c 107 /dev/zero; } | base64 -w0)
-cat >"$D/snmpd.conf" <<CONF
-agentAddress udp:127.0.0.1:161
-rocommunity public default
-override 1.3.6.1.4.1.40719.886.300.369.8531.1.1.0 octet_str "MFG:Acme;CMD:PCL,PJL;MDL:Laser 200;CLS:PRINTER;STS:$field;"
-CONF
+write_private_snmpd_conf "$D/snmp" --address udp:127.0.0.1:161 \
+  --device-id "MFG:Acme;CMD:PCL,PJL;MDL:Laser 200;CLS:PRINTER;STS:$field;"
 echo "Queue DemoNetLaser -> $(lpstat -v DemoNetLaser)"
 echo
 echo "\$ build/bin/usbink DemoNetLaser      # printer: snmpd on 127.0.0.1:161"
 isolate=(unshare -n)
 [ "$(id -u)" -eq 0 ] || isolate=(unshare -rn)
-"${isolate[@]}" /bin/sh -c '
+"${isolate[@]}" bash -c '
+  . scripts/lib/private-snmpd.sh
   ip link set lo up
-  MIBS= SNMP_PERSISTENT_DIR="$1/persist" snmpd -f -Lo -C -c "$1/snmpd.conf" -p "$1/snmpd.pid" >"$1/snmpd.log" 2>&1 &
-  agent=$!
-  for _ in $(seq 100); do grep -q "NET-SNMP version" "$1/snmpd.log" && break; sleep 0.05; done
+  start_private_snmpd "$1/snmp" || exit 1
+  agent=$SNMPD_PID
   status=0
   build/bin/usbink DemoNetLaser || status=$?
   kill "$agent"

@@ -1,8 +1,10 @@
-# Sourced. start_private_cupsd DIR SCHEME...: a print server of our own in
-# DIR, on a socket there, never the machine's. cupsd accepts a device URI only
-# when its scheme has a backend, so each SCHEME gets an `exit 0` stub. Sets
-# CUPSD_PID and exports CUPS_SERVER; returns once the server answers.
-start_private_cupsd() {
+# Sourced (by scripts and by tests/env/Cupsd). start_private_cupsd DIR
+# SCHEME...: a print server of our own in DIR, on a socket there, never the
+# machine's. Sets CUPSD_PID and exports CUPS_SERVER; returns once the server
+# answers. write_private_cupsd_conf DIR SCHEME... only writes its files.
+# cupsd accepts a device URI only when its scheme has a backend, so each
+# SCHEME gets an `exit 0` stub.
+write_private_cupsd_conf() {
   local d=$1
   shift
   mkdir -p "$d"/{spool,tmp,cache,state,log,bin/filter,bin/backend}
@@ -38,6 +40,11 @@ LogLevel warn
   </Limit>
 </Policy>
 CONF
+}
+
+start_private_cupsd() {
+  local d=$1
+  write_private_cupsd_conf "$@"
   cupsd -f -c "$d/cupsd.conf" -s "$d/cups-files.conf" >"$d/cupsd.log" 2>&1 &
   CUPSD_PID=$!
   export CUPS_SERVER="$d/cups.sock"

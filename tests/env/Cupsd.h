@@ -1,10 +1,10 @@
-// A private print system: cupsd with its own ServerRoot in a TempDir,
-// reached through a socket path (CUPS_SERVER), stopped by PID.
+// A private print system: scripts/lib/private-cupsd.sh's cupsd with its own
+// ServerRoot in a TempDir, reached through a socket path, stopped by PID.
 #pragma once
 
 #include <memory>
 #include <string>
-#include <vector>
+#include <thread>
 
 #include "env/TestEnv.h"
 
@@ -12,14 +12,40 @@ namespace testenv {
 
 class Cupsd {
  public:
-  Cupsd() = default;
-  Cupsd(const Cupsd&) = delete;
-  Cupsd& operator=(const Cupsd&) = delete;
-
   // Starts the daemon and waits until it answers; `why` says what failed.
-  bool Start(std::string* why);
-  // Adds a raw queue printing to `deviceUri`; `why` carries lpadmin's words.
-  bool AddQueue(const std::string& name, const std::string& deviceUri, std::string* why);
+  bool Start(std::string* why) {
+    const std::string cupsd = FindProgram("cupsd"), bash = FindProgram("bash"), file = __FILE__;
+    if (cupsd.empty() || FindProgram("lpadmin").empty() || bash.empty()) {
+      *why = "cupsd, lpadmin or bash is not installed (cups-daemon, cups-client)";
+      return false;
+    }
+    // The scripts' recipe, found from this file; scheme names match as written.
+    const std::string recipe =
+                          file.substr(0, file.rfind("/tests/")) + "/scripts/lib/private-cupsd.sh",
+                      schemes = " usb USB ipp IPP socket SOCKET lpd LPD dnssd DNSSD mdns MDNS http",
+                      conf = " && exec \"$2\" -f -c \"$0/cupsd.conf\" -s \"$0/cups-files.conf\"";
+    daemon_ = std::make_unique<Process>(
+        std::vector<std::string>{bash, "-c",
+                                 ". \"$1\" && write_private_cupsd_conf \"$0\"" + schemes + conf,
+                                 dir_.path(), recipe, cupsd},
+        std::vector<std::string>{}, dir_ / "cupsd.log");
+    for (int i = 0; i < 100 && daemon_->running(); ++i) {
+      if (Run({FindProgram("lpstat"), "-r"}, {ServerEnv()}, std::chrono::seconds(5))
+              .out.find("is running") != std::string::npos)
+        return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    *why = "cupsd did not come up: " + daemon_->Log() + ReadFile(dir_ / "log/error_log");
+    return false;
+  }
+  // A raw queue printing to `deviceUri`; `why` carries lpadmin's words.
+  bool AddQueue(const std::string& name, const std::string& deviceUri, std::string* why) {
+    const RunResult r =
+        Run({FindProgram("lpadmin"), "-p", name, "-v", deviceUri, "-m", "raw", "-E"}, {ServerEnv()},
+            std::chrono::seconds(20));
+    *why = r.err;
+    return r.exitCode == 0;
+  }
   // "CUPS_SERVER=<socket>", for the environment of clients.
   std::string ServerEnv() const { return "CUPS_SERVER=" + dir_ / "cups.sock"; }
 

@@ -15,14 +15,13 @@ namespace testenv {
 
 // CI=true: every peer and privilege must be there.
 bool InCI();
-
 // Skips the test with `why`, or fails it in CI.
-#define REQUIRE_ENV(cond, why)                                             \
-  do {                                                                     \
-    if (!(cond)) {                                                         \
-      if (::testenv::InCI()) FAIL() << "required in CI: " << (why);       \
-      GTEST_SKIP() << (why);                                               \
-    }                                                                      \
+#define REQUIRE_ENV(cond, why)                                      \
+  do {                                                              \
+    if (!(cond)) {                                                  \
+      if (::testenv::InCI()) FAIL() << "required in CI: " << (why); \
+      GTEST_SKIP() << (why);                                        \
+    }                                                               \
   } while (0)
 
 class TempDir {
@@ -30,7 +29,6 @@ class TempDir {
   TempDir();
   ~TempDir();
   TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
   const std::string& path() const { return path_; }
   std::string operator/(const std::string& name) const { return path_ + "/" + name; }
 
@@ -53,8 +51,6 @@ class Process {
           const std::string& logPath);
   ~Process();
   Process(const Process&) = delete;
-  Process& operator=(const Process&) = delete;
-
   pid_t pid() const { return pid_; }
   bool running();
   // Polls the log until it holds `text`, the child dies, or time runs out.
@@ -71,8 +67,7 @@ class Process {
 
 struct RunResult {
   int exitCode = -1;  // exit status, or 128 + signal
-  std::string out;
-  std::string err;
+  std::string out, err;
   bool timedOut = false;
 };
 

@@ -2,87 +2,57 @@
 
 #include <linux/ioctl.h>
 #include <linux/usbdevice_fs.h>
-#include <sys/stat.h>
 #include <umockdev.h>
+#include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <map>
 #include <mutex>
 
+#include "env/TestEnv.h"
+
 namespace testenv {
 
 namespace {
 
-const char* const kPreloadCandidates[] = {
-    "/usr/lib/x86_64-linux-gnu/libumockdev-preload.so.0",
-    "/usr/lib/aarch64-linux-gnu/libumockdev-preload.so.0",
-    "/usr/lib64/libumockdev-preload.so.0",
-    "/usr/lib/libumockdev-preload.so.0",
-};
-
 std::string PreloadLibrary() {
-  struct stat st;
-  for (const char* path : kPreloadCandidates)
-    if (stat(path, &st) == 0) return path;
+  for (std::string dir : {"/usr/lib/x86_64-linux-gnu", "/usr/lib/aarch64-linux-gnu", "/usr/lib"})
+    if (access((dir + "/libumockdev-preload.so.0").c_str(), R_OK) == 0)
+      return dir + "/libumockdev-preload.so.0";
   return "";
 }
 
-void Put16(std::string* out, unsigned v) {
-  out->push_back(static_cast<char>(v & 0xff));
-  out->push_back(static_cast<char>(v >> 8));
+std::string Octets(std::initializer_list<unsigned> values) {
+  std::string out;
+  for (unsigned v : values) out += static_cast<char>(v);
+  return out;
 }
 
-std::string Interface(uint8_t number, uint8_t cls, uint8_t sub, uint8_t protocol) {
-  std::string d = {9, 4, static_cast<char>(number), 0, 2, static_cast<char>(cls),
-                   static_cast<char>(sub), static_cast<char>(protocol), 0};
-  // Bulk OUT 1 and bulk IN 2 of 512 octets.
-  for (uint8_t ep : {uint8_t(0x01 + 2 * number), uint8_t(0x82 + 2 * number)}) {
-    d += std::string{7, 5, static_cast<char>(ep), 2};
-    Put16(&d, 512);
-    d.push_back(0);
-  }
+// One interface with bulk OUT and bulk IN endpoints of 512 octets.
+std::string Interface(unsigned number, unsigned cls, unsigned sub, unsigned protocol) {
+  std::string d = Octets({9, 4, number, 0, 2, cls, sub, protocol, 0});
+  for (unsigned ep : {0x01 + 2 * number, 0x82 + 2 * number}) d += Octets({7, 5, ep, 2, 0, 2, 0});
   return d;
 }
 
-// Device descriptor followed by the one configuration, as sysfs' descriptors file holds them.
-std::string Descriptors(const UsbPrinterTraits& s, uint16_t product) {
+// The device descriptor and its one configuration, as sysfs' descriptors file holds them.
+std::string Descriptors(const UsbPrinterTraits& s, unsigned product) {
+  const unsigned last = s.interfaceNumber;
   std::string interfaces;
-  int count = 0;
-  for (uint8_t n = 0; n < s.interfaceNumber; ++n, ++count) interfaces += Interface(n, 0xff, 0xff, 0xff);
-  interfaces += s.printerInterface ? Interface(s.interfaceNumber, 7, 1, 2)
-                                   : Interface(s.interfaceNumber, 0xff, 0, 0);
-  ++count;
-  std::string d = {18, 1};
-  Put16(&d, 0x0200);
-  d += std::string{0, 0, 0, 64};
-  Put16(&d, 0x4a11);  // vendor
-  Put16(&d, product);
-  Put16(&d, 0x0100);
-  d += std::string{s.manufacturer.empty() ? '\0' : '\1', s.product.empty() ? '\0' : '\2',
-                   s.serial.empty() ? '\0' : '\3', 1};
-  d += std::string{9, 2};
-  Put16(&d, static_cast<unsigned>(9 + interfaces.size()));
-  d += std::string{static_cast<char>(count), 1, 0, static_cast<char>(0xc0), 1};
-  return d + interfaces;
-}
-
-std::string Hex(const std::string& bytes) {
-  std::string hex;
-  char two[3];
-  for (unsigned char c : bytes) {
-    snprintf(two, sizeof two, "%02x", c);
-    hex += two;
-  }
-  return hex;
+  for (unsigned n = 0; n < last; ++n) interfaces += Interface(n, 0xff, 0xff, 0xff);
+  interfaces += s.printerInterface ? Interface(last, 7, 1, 2) : Interface(last, 0xff, 0, 0);
+  const unsigned total = static_cast<unsigned>(9 + interfaces.size()), lo = product & 0xff;
+  const unsigned hi = product >> 8, m = s.manufacturer.empty() ? 0 : 1,
+                 p = s.product.empty() ? 0 : 2, n = s.serial.empty() ? 0 : 3;
+  return Octets({18, 1, 0, 2, 0, 0, 0, 64, 0x11, 0x4a, lo, hi, 0, 1, m, p, n, 1}) +
+         Octets({9, 2, total & 0xff, total >> 8, last + 1, 1, 0, 0xc0, 1}) + interfaces;
 }
 
 std::string StringDescriptor(const std::string& text) {
   std::string d = {static_cast<char>(2 + 2 * text.size()), 3};
-  for (char c : text) Put16(&d, static_cast<unsigned char>(c));
+  for (unsigned char c : text) d += Octets({c, 0});
   return d;
 }
 
@@ -93,18 +63,16 @@ struct UsbPrinters::Device {
   UMockdevIoctlBase* handler = nullptr;
   std::mutex mutex;  // the testbed answers on its own thread
   std::deque<UMockdevIoctlData*> reapable;
-  int deviceIdRequests = 0;
-  int claimed = 0;
+  int deviceIdRequests = 0, claimed = 0;
 
   std::string Answer(const uint8_t* setup, int* status) {
-    uint16_t value = setup[2] | setup[3] << 8;
+    const unsigned value = setup[2] | setup[3] << 8;
     if (setup[0] == 0x80 && setup[1] == 6 && value >> 8 == 3) {
-      switch (value & 0xff) {
-        case 0: return std::string{4, 3, 0x09, 0x04};  // US English only
-        case 1: return StringDescriptor(traits.manufacturer);
-        case 2: return StringDescriptor(traits.product);
-        case 3: return StringDescriptor(traits.serial);
-      }
+      const std::string texts[] = {std::string{4, 3, 0x09, 0x04}, traits.manufacturer,
+                                   traits.product, traits.serial};
+      if ((value & 0xff) <= 3)
+        return (value & 0xff) ? StringDescriptor(texts[value & 0xff])
+                              : texts[0];  // US English only
     } else if (setup[0] == 0xa1 && setup[1] == 0) {
       ++deviceIdRequests;
       if (!traits.stalls) return traits.reply;
@@ -116,58 +84,52 @@ struct UsbPrinters::Device {
   gboolean Ioctl(UMockdevIoctlClient* client) {
     std::lock_guard<std::mutex> lock(mutex);
     UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
+    const auto done = [client](int result, int error) {
+      umockdev_ioctl_client_complete(client, result, error);
+      return TRUE;
+    };
     switch (umockdev_ioctl_client_get_request(client)) {
-      case USBDEVFS_GET_CAPABILITIES: {
-        UMockdevIoctlData* caps = umockdev_ioctl_data_resolve(arg, 0, sizeof(guint32), nullptr);
-        *reinterpret_cast<guint32*>(caps->data) = 0;
-        umockdev_ioctl_client_complete(client, 0, 0);
-        return TRUE;
-      }
+      case USBDEVFS_GET_CAPABILITIES:
+        *reinterpret_cast<guint32*>(
+            umockdev_ioctl_data_resolve(arg, 0, sizeof(guint32), nullptr)->data) = 0;
+        return done(0, 0);
       case USBDEVFS_GETDRIVER:
-        umockdev_ioctl_client_complete(client, -1, ENODATA);
-        return TRUE;
+        return done(-1, ENODATA);
       case USBDEVFS_CLAIMINTERFACE:
-        if (traits.busy) {
-          umockdev_ioctl_client_complete(client, -1, EBUSY);
-          return TRUE;
-        }
+        if (traits.busy) return done(-1, EBUSY);
         ++claimed;
-        umockdev_ioctl_client_complete(client, 0, 0);
-        return TRUE;
+        return done(0, 0);
       case USBDEVFS_RELEASEINTERFACE:
         --claimed;
-        umockdev_ioctl_client_complete(client, 0, 0);
-        return TRUE;
+        return done(0, 0);
       case USBDEVFS_SUBMITURB: {
-        UMockdevIoctlData* urbData = umockdev_ioctl_data_resolve(arg, 0, sizeof(usbdevfs_urb), nullptr);
+        UMockdevIoctlData* urbData =
+            umockdev_ioctl_data_resolve(arg, 0, sizeof(usbdevfs_urb), nullptr);
         auto* urb = reinterpret_cast<usbdevfs_urb*>(urbData->data);
         if (urb->type != USBDEVFS_URB_TYPE_CONTROL || urb->buffer_length < 8) return FALSE;
-        UMockdevIoctlData* buffer = umockdev_ioctl_data_resolve(
-            urbData, G_STRUCT_OFFSET(usbdevfs_urb, buffer), urb->buffer_length, nullptr);
+        uint8_t* buffer =
+            umockdev_ioctl_data_resolve(urbData, G_STRUCT_OFFSET(usbdevfs_urb, buffer),
+                                        urb->buffer_length, nullptr)
+                ->data;
         int status = 0;
-        std::string answer = Answer(buffer->data, &status);
-        size_t room = std::min<size_t>(buffer->data[6] | buffer->data[7] << 8, urb->buffer_length - 8);
-        size_t n = std::min(answer.size(), room);
-        memcpy(buffer->data + 8, answer.data(), n);
+        const std::string answer = Answer(buffer, &status);
+        const size_t n = std::min(
+            {answer.size(), size_t(buffer[6] | buffer[7] << 8), size_t(urb->buffer_length - 8)});
+        memcpy(buffer + 8, answer.data(), n);
         urb->actual_length = static_cast<int>(n);
         urb->status = status;
         reapable.push_back(umockdev_ioctl_data_ref(urbData));
-        umockdev_ioctl_client_complete(client, 0, 0);
-        return TRUE;
+        return done(0, 0);
       }
       case USBDEVFS_REAPURB:
       case USBDEVFS_REAPURBNDELAY: {
-        if (reapable.empty()) {
-          umockdev_ioctl_client_complete(client, -1, EAGAIN);
-          return TRUE;
-        }
+        if (reapable.empty()) return done(-1, EAGAIN);
         UMockdevIoctlData* urbData = reapable.front();
         reapable.pop_front();
-        UMockdevIoctlData* slot = umockdev_ioctl_data_resolve(arg, 0, sizeof(gpointer), nullptr);
-        umockdev_ioctl_data_set_ptr(slot, 0, urbData);
+        umockdev_ioctl_data_set_ptr(umockdev_ioctl_data_resolve(arg, 0, sizeof(gpointer), nullptr),
+                                    0, urbData);
         umockdev_ioctl_data_unref(urbData);
-        umockdev_ioctl_client_complete(client, 0, 0);
-        return TRUE;
+        return done(0, 0);
       }
       default:
         return FALSE;
@@ -175,29 +137,16 @@ struct UsbPrinters::Device {
   }
 };
 
-namespace {
-
-gboolean OnIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer device) {
-  return static_cast<UsbPrinters::Device*>(device)->Ioctl(client);
-}
-
-}  // namespace
-
-struct UsbPrinters::Bed {
-  UMockdevTestbed* testbed = nullptr;
-  std::map<std::string, std::unique_ptr<Device>> devices;
-};
-
 std::string DeviceIdReply(const std::string& id) {
-  size_t length = id.size() + 2;
+  const size_t length = id.size() + 2;
   return std::string{static_cast<char>(length >> 8), static_cast<char>(length & 0xff)} + id;
 }
 
-UsbPrinters::UsbPrinters() : bed_(std::make_unique<Bed>()) { bed_->testbed = umockdev_testbed_new(); }
+UsbPrinters::UsbPrinters() : testbed_(umockdev_testbed_new()) {}
 
 UsbPrinters::~UsbPrinters() {
-  g_object_unref(bed_->testbed);
-  for (auto& [node, device] : bed_->devices) {
+  g_object_unref(testbed_);
+  for (auto& [node, device] : devices_) {
     for (UMockdevIoctlData* urb : device->reapable) umockdev_ioctl_data_unref(urb);
     g_object_unref(device->handler);
   }
@@ -210,55 +159,53 @@ bool UsbPrinters::Available(std::string* why) {
 }
 
 std::string UsbPrinters::Add(const UsbPrinterTraits& traits) {
-  unsigned address = static_cast<unsigned>(bed_->devices.size()) + 2;
+  const unsigned address = static_cast<unsigned>(devices_.size()) + 2;
   char node[32];
   snprintf(node, sizeof node, "/dev/bus/usb/001/%03u", address);
   auto device = std::make_unique<Device>();
   device->traits = traits;
   device->handler = umockdev_ioctl_base_new();
-  g_signal_connect(device->handler, "handle-ioctl", G_CALLBACK(OnIoctl), device.get());
+  g_signal_connect(device->handler, "handle-ioctl",
+                   G_CALLBACK(+[](UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer d) {
+                     return static_cast<Device*>(d)->Ioctl(client);
+                   }),
+                   device.get());
   // The handler first, so the node answers from the moment it appears.
-  umockdev_testbed_attach_ioctl(bed_->testbed, node, device->handler, nullptr);
-  std::string sysName = "1-" + std::to_string(address - 1);
-  std::string record = "P: /devices/usb1/" + sysName + "\nN: " + std::string(node + 5) +
-                       "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nE: DRIVER=usb\nE: BUSNUM=001"
-                       "\nE: DEVNUM=" + std::string(node + 17) + "\nE: DEVNAME=" + node +
-                       "\nA: busnum=1\\n\nA: devnum=" + std::to_string(address) +
-                       "\\n\nA: bConfigurationValue=1\\n\nA: speed=480\\n\nH: descriptors=" +
-                       Hex(Descriptors(traits, static_cast<uint16_t>(0x0100 + address))) + "\n";
-  umockdev_testbed_add_from_string(bed_->testbed, record.c_str(), nullptr);
-  bed_->devices[node] = std::move(device);
+  umockdev_testbed_attach_ioctl(static_cast<UMockdevTestbed*>(testbed_), node, device->handler,
+                                nullptr);
+  const std::string descriptors = Descriptors(traits, 0x0100 + address);
+  const std::string record =
+      "P: /devices/usb1/1-" + std::to_string(address - 1) + "\nN: " + (node + 5) +
+      "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nE: DRIVER=usb\nE: BUSNUM=001\nE: DEVNUM=" +
+      (node + 17) + "\nE: DEVNAME=" + node +
+      "\nA: busnum=1\\n\nA: devnum=" + std::to_string(address) +
+      "\\n\nA: bConfigurationValue=1\\n\nA: speed=480\\n\nH: descriptors=" +
+      Hex({descriptors.begin(), descriptors.end()}) + "\n";
+  umockdev_testbed_add_from_string(static_cast<UMockdevTestbed*>(testbed_), record.c_str(),
+                                   nullptr);
+  devices_[node] = std::move(device);
   return node;
 }
 
-std::string UsbPrinters::Backing(const std::string& node) const {
-  gchar* root = umockdev_testbed_get_root_dir(bed_->testbed);
-  std::string path = std::string(root) + node;
+std::string UsbPrinters::Root() const {
+  gchar* root = umockdev_testbed_get_root_dir(static_cast<UMockdevTestbed*>(testbed_));
+  const std::string path = root;
   g_free(root);
   return path;
 }
 
 std::vector<std::string> UsbPrinters::Env() const {
-  gchar* root = umockdev_testbed_get_root_dir(bed_->testbed);
-  std::vector<std::string> env = {"LD_PRELOAD=" + PreloadLibrary(), std::string("UMOCKDEV_DIR=") + root};
-  g_free(root);
   // An instrumented program insists on the ASan runtime coming first; the
   // preload only wraps libc calls, which ASan's own interceptors then see.
   const char* asan = getenv("ASAN_OPTIONS");
-  env.push_back(std::string("ASAN_OPTIONS=") + (asan ? asan : "") + ":verify_asan_link_order=0");
-  return env;
+  return {"LD_PRELOAD=" + PreloadLibrary(), "UMOCKDEV_DIR=" + Root(),
+          std::string("ASAN_OPTIONS=") + (asan ? asan : "") + ":verify_asan_link_order=0"};
 }
 
-int UsbPrinters::DeviceIdRequests(const std::string& node) const {
-  Device& d = *bed_->devices.at(node);
+std::pair<int, int> UsbPrinters::Counts(const std::string& node) const {
+  Device& d = *devices_.at(node);
   std::lock_guard<std::mutex> lock(d.mutex);
-  return d.deviceIdRequests;
-}
-
-int UsbPrinters::Unreleased(const std::string& node) const {
-  Device& d = *bed_->devices.at(node);
-  std::lock_guard<std::mutex> lock(d.mutex);
-  return d.claimed;
+  return {d.deviceIdRequests, d.claimed};
 }
 
 }  // namespace testenv

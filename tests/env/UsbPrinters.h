@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -28,28 +29,19 @@ class UsbPrinters {
  public:
   UsbPrinters();
   ~UsbPrinters();
-  UsbPrinters(const UsbPrinters&) = delete;
-  UsbPrinters& operator=(const UsbPrinters&) = delete;
-
-  // False (and `why`) when umockdev's preload library is not installed.
-  static bool Available(std::string* why);
-
+  static bool Available(std::string* why);  // false without umockdev's preload library
   // Plugs in a printer; returns its node, "/dev/bus/usb/001/NNN".
   std::string Add(const UsbPrinterTraits& traits);
-  // The file behind a node inside the testbed (for its permissions).
-  std::string Backing(const std::string& node) const;
-  // Environment for a program that should see these printers.
-  std::vector<std::string> Env() const;
-
-  // Per node: GET_DEVICE_ID requests seen, and interfaces claimed but not released.
-  int DeviceIdRequests(const std::string& node) const;
-  int Unreleased(const std::string& node) const;
+  std::string Root() const;              // a node's file lies at Root() + node
+  std::vector<std::string> Env() const;  // for a program that should see these printers
+  // Per node: GET_DEVICE_ID requests seen, interfaces claimed and not released.
+  std::pair<int, int> Counts(const std::string& node) const;
 
   struct Device;
 
  private:
-  struct Bed;
-  std::unique_ptr<Bed> bed_;
+  void* testbed_;
+  std::map<std::string, std::unique_ptr<Device>> devices_;
 };
 
 }  // namespace testenv
