@@ -10,7 +10,7 @@ packages=(
   snmpd snmp
   gettext iproute2 util-linux python3
   clang libclang-rt-14-dev llvm
-  libssl-dev hyperfine valgrind time bc
+  libssl-dev hyperfine time bc
   libusb-1.0-0-dev umockdev libumockdev-dev
   prometheus
 )

@@ -1,4 +1,4 @@
-# Sourced (by scripts; tests/env/Snmpd writes the same lines). A printer
+# Sourced (by scripts and by tests/env/Snmpd). A printer
 # played by net-snmp's snmpd, its files in DIR, never the machine's agent.
 # write_private_snmpd_conf DIR [OPTION...] writes DIR/snmpd.conf:
 #   --address SPEC       agentAddress (default udp:0.0.0.0:161,udp6:[::]:161;

@@ -14,20 +14,18 @@ class Cupsd {
  public:
   // Starts the daemon and waits until it answers; `why` says what failed.
   bool Start(std::string* why) {
-    const std::string cupsd = FindProgram("cupsd"), bash = FindProgram("bash"), file = __FILE__;
+    const std::string cupsd = FindProgram("cupsd"), bash = FindProgram("bash");
     if (cupsd.empty() || FindProgram("lpadmin").empty() || bash.empty()) {
       *why = "cupsd, lpadmin or bash is not installed (cups-daemon, cups-client)";
       return false;
     }
-    // The scripts' recipe, found from this file; scheme names match as written.
-    const std::string recipe =
-                          file.substr(0, file.rfind("/tests/")) + "/scripts/lib/private-cupsd.sh",
-                      schemes = " usb USB ipp IPP socket SOCKET lpd LPD dnssd DNSSD mdns MDNS http",
+    // The scripts' recipe; scheme names match as written.
+    const std::string schemes = " usb USB ipp IPP socket SOCKET lpd LPD dnssd DNSSD mdns MDNS http",
                       conf = " && exec \"$2\" -f -c \"$0/cupsd.conf\" -s \"$0/cups-files.conf\"";
     daemon_ = std::make_unique<Process>(
         std::vector<std::string>{bash, "-c",
                                  ". \"$1\" && write_private_cupsd_conf \"$0\"" + schemes + conf,
-                                 dir_.path(), recipe, cupsd},
+                                 dir_.path(), ScriptLib("private-cupsd.sh"), cupsd},
         std::vector<std::string>{}, dir_ / "cupsd.log");
     for (int i = 0; i < 100 && daemon_->running(); ++i) {
       if (Run({FindProgram("lpstat"), "-r"}, {ServerEnv()}, std::chrono::seconds(5))

@@ -1,6 +1,5 @@
 #include "env/Snmpd.h"
 
-#include <sstream>
 #include <thread>
 
 namespace testenv {
@@ -34,22 +33,24 @@ bool Snmpd::Available(std::string* why) {
 
 bool Snmpd::Start(std::string* why, std::chrono::milliseconds limit) {
   if (!Available(why)) return false;
-  std::ostringstream conf;
-  conf << "agentAddress " << config_.agentAddress << "\nsysObjectID " << config_.sysObjectID
-       << "\nsysName " << config_.sysName << "\n";
-  if (config_.v1)
-    conf << "rocommunity " << config_.community << " default\nrocommunity6 " << config_.community
-         << " default\n";
-  if (!config_.engineIdHex.empty()) conf << "exactEngineID 0x" << config_.engineIdHex << "\n";
-  for (const auto& u : config_.users) {
-    conf << "createUser " << u.name << " MD5 \"" << u.authPass << "\"";
-    if (!u.privPass.empty()) conf << " DES \"" << u.privPass << "\"";
-    conf << "\nrouser " << u.name << (u.privPass.empty() ? " auth" : " priv") << "\n";
+  // The scripts' recipe writes the configuration; snmpd itself runs as our child.
+  std::vector<std::string> argv = {FindProgram("bash"), "-c",
+                                   ". \"$0\" && write_private_snmpd_conf \"$@\"",
+                                   ScriptLib("private-snmpd.sh"), dir_.path()};
+  const std::pair<const char*, std::string> options[] = {
+      {"--address", config_.agentAddress},  {"--community", config_.community},
+      {"--engine-id", config_.engineIdHex}, {"--sys-object-id", config_.sysObjectID},
+      {"--sys-name", config_.sysName},      {"--device-id", config_.deviceId}};
+  for (const auto& [option, value] : options) argv.insert(argv.end(), {option, value});
+  if (!config_.v1) argv.push_back("--no-v1");
+  for (const auto& u : config_.users)
+    argv.insert(argv.end(), {"--user", u.name, u.authPass, u.privPass});
+  for (const auto& line : config_.extraLines) argv.insert(argv.end(), {"--line", line});
+  const RunResult wrote = Run(argv);
+  if (wrote.exitCode != 0) {
+    *why = "snmpd.conf not written: " + wrote.err;
+    return false;
   }
-  if (!config_.deviceId.empty())
-    conf << "override " << kDeviceIdOid << " octet_str \"" << config_.deviceId << "\"\n";
-  for (const auto& line : config_.extraLines) conf << line << "\n";
-  WriteFile(dir_ / "snmpd.conf", conf.str());
   process_ = std::make_unique<Process>(
       std::vector<std::string>{FindProgram("snmpd"), "-f", "-Lo", "-C", "-c", dir_ / "snmpd.conf",
                                "-p", dir_ / "snmpd.pid"},

@@ -1,5 +1,5 @@
-// net-snmp's snmpd posing as a printer, inside the test's own network
-// namespace: its own config and persistent directory, stopped by PID.
+// net-snmp's snmpd posing as a printer, inside the test's own network namespace: the
+// scripts' recipe (scripts/lib/private-snmpd.sh) in a directory of its own, stopped by PID.
 #pragma once
 
 #include <chrono>

@@ -65,6 +65,11 @@ std::string FindProgram(const std::string& name) {
   return "";
 }
 
+std::string ScriptLib(const std::string& name) {
+  const std::string file = __FILE__;
+  return file.substr(0, file.rfind("/tests/")) + "/scripts/lib/" + name;
+}
+
 namespace {
 
 // The extra entries replace the inherited ones of the same name.

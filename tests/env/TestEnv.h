@@ -43,6 +43,8 @@ void WriteFile(const std::string& path, const std::string& text, mode_t mode = 0
 
 // Absolute path of an installed program, or "" when it is missing.
 std::string FindProgram(const std::string& name);
+// A set-up recipe of scripts/lib/, shared by the scripts and the tests.
+std::string ScriptLib(const std::string& name);
 
 // A child started by the test, stdout and stderr into `logPath`; ended by PID.
 class Process {
