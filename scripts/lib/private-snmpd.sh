@@ -1,7 +1,7 @@
 # Sourced (by scripts and by tests/env/Snmpd). A printer
 # played by net-snmp's snmpd, its files in DIR, never the machine's agent.
 # write_private_snmpd_conf DIR [OPTION...] writes DIR/snmpd.conf:
-#   --address SPEC       agentAddress (default udp:0.0.0.0:161,udp6:[::]:161;
+#   --address LIST       agentAddress (default udp:0.0.0.0:161,udp6:[::]:161;
 #                        "" for none: start_private_snmpd's LISTEN arguments)
 #   --no-v1              no rocommunity/rocommunity6 lines (SNMPv3 only)
 #   --community NAME     (default public)

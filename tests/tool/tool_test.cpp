@@ -59,6 +59,11 @@ std::string ReportFor(const std::string& description, int level) {
 }
 
 // The tool's address list for a device URI.
+struct ResolveRow {
+  const char* uri;
+  Pairs expected;
+};
+
 Pairs Resolve(const char* uri) {
   getAddressFromURL(uri);
   EXPECT_EQ(mDNSIP.size(), mDNSType.size());
@@ -164,10 +169,7 @@ TEST(UsbPath, RecordOnlyFromAProbeLineThatDecodes) {
 
 // Numeric hosts never reach a name service; each call replaces the last list.
 TEST(Address, NumericHostsAndNoBus) {
-  const struct {
-    const char* uri;
-    Pairs expected;
-  } rows[] = {
+  const ResolveRow rows[] = {
       {"socket://127.0.0.1:9100", {{"IPv4", "127.0.0.1"}}},
       {"SOCKET://192.0.2.9", {{"IPv4", "192.0.2.9"}}},
       {"IPP://[::1]/ipp/print", {{"IPv6", "::1"}}},
@@ -325,10 +327,7 @@ TEST_F(Usbink, NetworkQueuesAgainstSnmpd) {
            {"Link", "MDNS://Link%20Laser._printer._tcp.local.", {}, 0, ReportFor(kBlack, 0x22)},
            {"Missing", "dnssd://Missing%20Laser._printer._tcp.local./", {}, 1, ""}});
   const Pairs both = {{"IPv4", nodes[1]->ipv4}, {"IPv6", nodes[1]->ipv6}};
-  const struct {
-    const char* uri;
-    Pairs expected;
-  } rows[] = {
+  const ResolveRow rows[] = {
       {"IPP://Dual.Test:631/", {{"IPv6", "fd00:1::5"}}},
       {"socket://v4.test:9100", {{"IPv4", "10.1.2.4"}}},
       {"dnssd://Acme%20Laser._printer._tcp.local./?uuid=1", both},
