@@ -14,19 +14,24 @@ class Cupsd {
  public:
   // Starts the daemon and waits until it answers; `why` says what failed.
   bool Start(std::string* why) {
-    const std::string cupsd = FindProgram("cupsd"), bash = FindProgram("bash");
-    if (cupsd.empty() || FindProgram("lpadmin").empty() || bash.empty()) {
-      *why = "cupsd, lpadmin or bash is not installed (cups-daemon, cups-client)";
+    const std::string cupsd = FindProgram("cupsd");
+    if (cupsd.empty() || FindProgram("lpadmin").empty()) {
+      *why = "cupsd or lpadmin is not installed (cups-daemon, cups-client)";
       return false;
     }
-    // The scripts' recipe; scheme names match as written.
-    const std::string schemes = " usb USB ipp IPP socket SOCKET lpd LPD dnssd DNSSD mdns MDNS http",
-                      conf = " && exec \"$2\" -f -c \"$0/cupsd.conf\" -s \"$0/cups-files.conf\"";
-    daemon_ = std::make_unique<Process>(
-        std::vector<std::string>{bash, "-c",
-                                 ". \"$1\" && write_private_cupsd_conf \"$0\"" + schemes + conf,
-                                 dir_.path(), ScriptLib("private-cupsd.sh"), cupsd},
-        std::vector<std::string>{}, dir_ / "cupsd.log");
+    // Scheme names match as written.
+    const RunResult wrote =
+        RunRecipe("private-cupsd.sh",
+                  {"write_private_cupsd_conf", dir_.path(), "usb", "USB", "ipp", "IPP", "socket",
+                   "SOCKET", "lpd", "LPD", "dnssd", "DNSSD", "mdns", "MDNS", "http"});
+    if (wrote.exitCode != 0) {
+      *why = "cupsd's files not written: " + wrote.err;
+      return false;
+    }
+    daemon_ =
+        std::make_unique<Process>(std::vector<std::string>{cupsd, "-f", "-c", dir_ / "cupsd.conf",
+                                                           "-s", dir_ / "cups-files.conf"},
+                                  std::vector<std::string>{}, dir_ / "cupsd.log");
     for (int i = 0; i < 100 && daemon_->running(); ++i) {
       if (Run({FindProgram("lpstat"), "-r"}, {ServerEnv()}, std::chrono::seconds(5))
               .out.find("is running") != std::string::npos)

@@ -34,19 +34,17 @@ bool Snmpd::Available(std::string* why) {
 bool Snmpd::Start(std::string* why, std::chrono::milliseconds limit) {
   if (!Available(why)) return false;
   // The scripts' recipe writes the configuration; snmpd itself runs as our child.
-  std::vector<std::string> argv = {FindProgram("bash"), "-c",
-                                   ". \"$0\" && write_private_snmpd_conf \"$@\"",
-                                   ScriptLib("private-snmpd.sh"), dir_.path()};
+  std::vector<std::string> call = {"write_private_snmpd_conf", dir_.path()};
   const std::pair<const char*, std::string> options[] = {
       {"--address", config_.agentAddress},  {"--community", config_.community},
       {"--engine-id", config_.engineIdHex}, {"--sys-object-id", config_.sysObjectID},
       {"--sys-name", config_.sysName},      {"--device-id", config_.deviceId}};
-  for (const auto& [option, value] : options) argv.insert(argv.end(), {option, value});
-  if (!config_.v1) argv.push_back("--no-v1");
+  for (const auto& [option, value] : options) call.insert(call.end(), {option, value});
+  if (!config_.v1) call.push_back("--no-v1");
   for (const auto& u : config_.users)
-    argv.insert(argv.end(), {"--user", u.name, u.authPass, u.privPass});
-  for (const auto& line : config_.extraLines) argv.insert(argv.end(), {"--line", line});
-  const RunResult wrote = Run(argv);
+    call.insert(call.end(), {"--user", u.name, u.authPass, u.privPass});
+  for (const auto& line : config_.extraLines) call.insert(call.end(), {"--line", line});
+  const RunResult wrote = RunRecipe("private-snmpd.sh", call);
   if (wrote.exitCode != 0) {
     *why = "snmpd.conf not written: " + wrote.err;
     return false;

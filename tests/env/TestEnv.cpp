@@ -65,11 +65,6 @@ std::string FindProgram(const std::string& name) {
   return "";
 }
 
-std::string ScriptLib(const std::string& name) {
-  const std::string file = __FILE__;
-  return file.substr(0, file.rfind("/tests/")) + "/scripts/lib/" + name;
-}
-
 namespace {
 
 // The extra entries replace the inherited ones of the same name.
@@ -194,6 +189,13 @@ bool IsolateNetwork(std::string* why) {
   if (s >= 0) close(s);
   if (!up) *why = std::string("cannot bring up loopback in the namespace: ") + strerror(errno);
   return up;
+}
+
+RunResult RunRecipe(const std::string& script, std::vector<std::string> call) {
+  const std::string file = __FILE__;
+  call.insert(call.begin(), {FindProgram("bash"), "-c", ". \"$0\" && \"$@\"",
+                             file.substr(0, file.rfind("/tests/")) + "/scripts/lib/" + script});
+  return Run(call);
 }
 
 }  // namespace testenv

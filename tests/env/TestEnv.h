@@ -43,8 +43,6 @@ void WriteFile(const std::string& path, const std::string& text, mode_t mode = 0
 
 // Absolute path of an installed program, or "" when it is missing.
 std::string FindProgram(const std::string& name);
-// A set-up recipe of scripts/lib/, shared by the scripts and the tests.
-std::string ScriptLib(const std::string& name);
 
 // A child started by the test, stdout and stderr into `logPath`; ended by PID.
 class Process {
@@ -77,6 +75,10 @@ struct RunResult {
 RunResult Run(const std::vector<std::string>& argv, const std::vector<std::string>& extraEnv = {},
               std::chrono::milliseconds limit = std::chrono::seconds(30),
               const std::string& input = "");
+
+// Calls a function of the set-up recipe scripts/lib/`script`, which the scripts share:
+// `call` is the function's name and its arguments.
+RunResult RunRecipe(const std::string& script, std::vector<std::string> call);
 
 // Moves this process (and the children it starts later) into a private network
 // namespace whose loopback is up: 127.0.0.0/8 and ::1, port 161 free.
