@@ -21,7 +21,7 @@ if [ -z "${BENCH_FLEET_NS:-}" ]; then
   exec unshare -n env BENCH_FLEET_NS=1 "$0" "$build"
 fi
 
-oid=1.3.6.1.4.1.40719.886.300.369.8531.1.1.0
+oid=$PRIVATE_SNMPD_DEVICE_ID_OID
 cache=$build/CMakeCache.txt
 setting() { sed -n "s/^$1:STRING=//p" "$cache"; }
 user=$(setting SNMPV3_USER)

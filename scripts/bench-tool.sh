@@ -34,12 +34,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-wait_for() {  # file text
-  for _ in $(seq 100); do grep -q "$2" "$1" 2>/dev/null && return 0; sleep 0.05; done
-  echo "timed out waiting for '$2' in $1" >&2; cat "$1" >&2; exit 1
-}
-
-oid=1.3.6.1.4.1.40719.886.300.369.8531.1.1.0
+oid=$PRIVATE_SNMPD_DEVICE_ID_OID
 # 108-byte record: level 75, then bytes 1..107.
 sts=$(python3 -c 'import base64; print(base64.b64encode(bytes([75] + list(range(1, 108)))).decode())')
 write_private_snmpd_conf "$work/snmp" --address udp:127.0.0.1:161 --device-id "MFG:Acme;CMD:PCL;STS:$sts;"
