@@ -12,7 +12,6 @@ packages=(
   clang libclang-rt-14-dev llvm
   libssl-dev hyperfine time bc
   libusb-1.0-0-dev umockdev libumockdev-dev
-  prometheus
 )
 
 missing=()

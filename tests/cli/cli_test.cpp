@@ -1,7 +1,5 @@
-// The netio front end: its command-line rules, its fleet input and the texts
-// it makes of what a printer sends, in process; and the executable end to
-// end, each command once, against net-snmp's snmpd printers and a listener
-// in the test's own network namespace.
+// The netio front end: its rules and texts in process; the executable end to
+// end, each command once, against snmpd printers in the test's own namespace.
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -11,7 +9,6 @@
 #include <sstream>
 #include <thread>
 
-#include "cli/FleetInput.h"
 #include "cli/Json.h"
 #include "cli/Options.h"
 #include "cli/Text.h"
@@ -21,14 +18,12 @@
 
 namespace {
 
-using namespace std::chrono_literals;
+using namespace std::literals;
 const std::string kNetio = std::string(USBINK_BIN_DIR) + "/netio";
 const char kFwOid[] = "1.3.6.1.4.1.40719.886.300.369.8531.1.2.1.0";
 const char kPrinter[] = "1.3.6.1.4.1.40719.886.1";
 // A firmware text that would clear the screen and forge a line on a terminal.
-const std::string kHostileFw =
-    "FW 2.10.3\x1b[2J\r\nname: forged\\\xc2\x9b"
-    "1m";
+const std::string kHostileFw = "FW 2.10.3\x1b[2J\r\nname: forged\\\u009b1m";
 
 // A command line split at blanks; '' stands for an empty argument.
 std::vector<std::string> Words(const std::string& line) {
@@ -73,24 +68,14 @@ class Netio : public testing::Test {
 
 // Every row at once, so the waits for silent printers overlap.
 TEST_F(Netio, StatusInfoAndDiscover) {
-  const std::string raw = testenv::Hex(testenv::StatusRecord(0xAA));
-  const std::string scan = " --sysobjectid 1.3.6.1.4.1.9.1", noRecord = "no status record from ",
-                    noName = "cannot resolve nothing.invalid",
-                    v1 = R"("protocol": "SNMPv1", "black_level": 42, "raw": ")" + raw + "\"",
-                    v3 = R"("protocol": "SNMPv3", "black_level": 17)",
-                    text =
-                        "name: ink-jet-7\nfirmware: FW 2.10.3\\x1b[2J\\r\\nname: forged\\\\"
-                        "\\xc2\\x9b1m\nMCU firmware: ",
-                    info = R"("protocol": "SNMPv3", "name": "ink-jet-7", "firmware": "FW 2.10.3)"
-                           R"(\u001b[2J\u000d\u000aname: forged\\)"
-                           "\xc2\x9b"
-                           R"(1m", )"
-                           R"("mcu_firmware": null)";
+  const std::string noRecord = "no status record from ";
+  const std::string v1 = R"("protocol": "SNMPv1", "black_level": 42, "raw": ")" +
+                         testenv::Hex(testenv::StatusRecord(0xAA)) + "\"";
+  const std::string info =
+      "\"protocol\": \"SNMPv3\", \"name\": \"ink-jet-7\", \"firmware\": \"FW 2.10.3\\u001b[2J"
+      "\\u000d\\u000aname: forged\\\\\u009b1m\", \"mcu_firmware\": null";
   const auto json = [](const std::string& address, const std::string& rest) {
     return R"({"address": ")" + address + "\", " + rest + "}";
-  };
-  const auto error = [&](const std::string& address, const std::string& text) {
-    return json(address, R"("error": ")" + text + "\"");
   };
   // Each row's out and err are lines, "" for none.
   const struct {
@@ -100,22 +85,18 @@ TEST_F(Netio, StatusInfoAndDiscover) {
   } rows[] = {
       {"status 127.0.0.1", 0, "black: 42%", ""},
       {"status ::1 --raw --json", 0, json("::1", v1), ""},
-      {"status 127.0.0.3 --json", 0, json("127.0.0.3", v3), ""},
-      {"status 127.0.0.2 --json", 1, error("127.0.0.2", noRecord + "127.0.0.2"),
+      {"status 127.0.0.3 --json", 0,
+       json("127.0.0.3", R"("protocol": "SNMPv3", "black_level": 17)"), ""},
+      {"status 127.0.0.2 --json", 1, json("127.0.0.2", R"("error": ")" + noRecord + "127.0.0.2\""),
        "netio: " + noRecord + "127.0.0.2"},
       // A name through the system resolver, IPv6 first.
       {"status dual.test", 0, "black: 42%", "netio: dual.test: asking ::1"},
-      {"info nothing.invalid --json", 1, error("nothing.invalid", noName), "netio: " + noName},
-      // The MCU object is not served: SNMPv1 answers an empty value, SNMPv3 leaves it out.
-      {"info 127.0.0.1", 0, text, ""},
+      // The MCU object is not served: SNMPv3 leaves it out.
       {"info ::1 --v3 --json", 0, json("::1", info), ""},
-      // Three copies of the request draw three answers: one line. The third OID is a scan of its
-      // own.
-      {"discover --ipv6 --target ::1" + scan + " --sysobjectid 1.3.6.1.4.1.11.2 --sysobjectid " +
-           kPrinter,
+      // Three copies of the request draw three answers: one line.
+      {"discover --ipv6 --target ::1 --sysobjectid 1.3.6.1.4.1.9.1 --sysobjectid 1.3.6.1.4.1.11.2"s +
+           " --sysobjectid " + kPrinter,
        0, "::1", ""},
-      {"discover --target 127.0.0.1 --json" + scan, 1, R"({"agents": []})",
-       "netio: no agent found"},
   };
   std::vector<std::future<testenv::RunResult>> runs;
   for (const auto& row : rows) {
@@ -131,28 +112,24 @@ TEST_F(Netio, StatusInfoAndDiscover) {
 }
 
 // A fleet from standard input: each printer once however its address is
-// spelt (four up or down, three with a level); promtool reads the metrics.
+// spelt (four up or down, three with a level), no line that is not quite JSON.
 TEST_F(Netio, FleetToPrometheus) {
-  const std::string promtool = testenv::FindProgram("promtool");
-  REQUIRE_ENV(!promtool.empty(), "promtool is not installed (Debian prometheus)");
-  const auto r = testenv::Run(
-      {kNetio, "status", "--from", "-", "--prometheus"}, {}, 60s,
-      "# printers\n127.0.0.1\n127.0.0.3  # v3\n\nname.test\n127.0.0.2\n127.0.0.1\n0::1\n::1\n");
+  const std::string fleet =
+      "# printers\n127.0.0.1\n127.0.0.3  # v3\n\nname.test\n127.0.0.2\n\t::1\r\n"
+      "{\"agents\": [\"127.0.0.1\", \"0::1\"]}\n{\"agents\": [\"127.0.0.5\"]} x\n"
+      "{\"agents\": [\"127.0.0.\\u0034\"]}\n";
+  const auto r = testenv::Run({kNetio, "status", "--from", "-", "--prometheus"}, {}, 60s, fleet);
   EXPECT_EQ(1, r.exitCode) << r.err;
-  EXPECT_EQ(0, testenv::Run({promtool, "check", "metrics"}, {}, 10s, r.out).exitCode) << r.out;
   const auto count = [&](char c) { return std::count(r.out.begin(), r.out.end(), c); };
   EXPECT_EQ(7, count('\n') - count('#')) << r.out;
-  const char v3[] = "netio_printer_black_percent{address=\"127.0.0.3\",protocol=\"SNMPv3\"} 17\n";
-  EXPECT_NE(std::string::npos, r.out.find(v3)) << r.out;
 }
 
-// A refused connection fails; Ctrl-C ends a transfer the printer (reading
-// 4 KiB every 100 ms) does not take, through the socket's cancel.
-TEST(NetioSend, RefusedOrInterrupted) {
+// Ctrl-C ends a transfer the printer (reading 4 KiB every 100 ms) does not
+// take, through the socket's cancel.
+TEST(NetioSend, CtrlCEndsAHeldTransfer) {
   std::string why, python = testenv::FindProgram("python3");
   REQUIRE_ENV(testenv::IsolateNetwork(&why) && !python.empty(), why + "python3");
   testenv::TempDir dir;
-  EXPECT_EQ(1, testenv::Run({kNetio, "send", "127.0.0.1", "9100"}, {}, 60s, "data").exitCode);
   testenv::Process printer(
       {python, std::string(USBINK_SOURCE_DIR) + "/tests/env/holding-peer.py", "9100"}, {},
       dir / "printer.log");
@@ -169,50 +146,25 @@ TEST(NetioSend, RefusedOrInterrupted) {
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 130) << status << sender.Log();
 }
 
-// The command-line rules, fleet-file lines and the texts made of what a printer sends.
-TEST(NetioInProcess, OptionsFleetLinesAndTexts) {
-  const std::string python = testenv::FindProgram("python3");
-  REQUIRE_ENV(!python.empty(), "python3 is not installed");
+// The command-line rules and the texts made of what a printer sends.
+TEST(NetioInProcess, OptionsAndTexts) {
   const std::string d = "discover --sysobjectid 1.3.6.1 ";
   const struct {
     std::string line;
     bool ok;
   } commands[] = {
       {"status printer.example", true},
-      {"info fe80::1%lo --v3 --json", true},
-      {"send 127.0.0.1 65535 job.prn", true},
-      {"status 127.0.0.1 ::1 --parallel 1 --prometheus", true},
       {d + "--target ::1 --community x", true},
-      {"", false},
-      {"frobnicate", false},
-      {"status --from", false},
       {"status 127.0.0.1 printer.local", false},
-      {"status 127.0.0.1 --parallel 0", false},
-      {"status 127.0.0.1 --prometheus --json", false},
-      {"status 127.0.0.1 --v3", false},
-      {"status fe80::1%no-such-if", false},
-      {"status ''", false},
       // IPv4 numbers the resolver would read another way: never resolved.
       {"status 127.1", false},
-      {"info 010.0.0.1", false},
-      {"send 0x7f.1 9100", false},
-      {"info ::1 --raw", false},
-      {"send 127.0.0.1 0", false},
+      {"send 127.0.0.1 65535 job.prn", true},
       {"send 127.0.0.1 65536", false},
-      {"send 127.0.0.1 91x0", false},
-      {"discover", false},
-      {"discover --sysobjectid 1.3.6.x", false},
-      {d + "--ipv6 --both", false},
       // 33 octets encoded: one more than a target holds.
       {"discover --sysobjectid 1.3.6.1.4.1.1.1.1.1.1.1.1.1.1.1.1.1.1.1.1.1.1.1.1.1.1.1.1.1.1.1.1.1",
        false},
-      {d + "--v3 --scan-index", false},
-      {d + "--both --target 127.0.0.1", false},
-      {d + "--community ''", false},
       // A name never becomes a broadcast target.
       {d + "--target localhost", false},
-      {d + "--target ''", false},
-      {d + "--target 127.1", false},
   };
   for (const auto& row : commands) {
     std::vector<std::string> args = Words("netio " + row.line);
@@ -224,56 +176,25 @@ TEST(NetioInProcess, OptionsFleetLinesAndTexts) {
     EXPECT_EQ(row.ok,
               cli::ParseArguments(static_cast<int>(args.size()), argv.data(), &options, &error))
         << row.line;
-    EXPECT_EQ(row.ok, error.empty()) << row.line;
   }
 
-  // Lines of a fleet file; each printer once, however its address is spelt.
+  // Hostile texts from a printer: JSON with every control escaped and bad
+  // UTF-8 replaced, terminal text that cannot clear the screen or forge a line.
   const struct {
-    const char* line;
-    bool ok;
-    std::vector<std::string> texts;
-  } fleetLines[] = {
-      {"", true, {}},
-      {"  # printers", true, {}},
-      {"127.0.0.3   # SNMPv3 only", true, {"127.0.0.3"}},
-      {"\t::1\r", true, {"::1"}},
-      {R"({"agents": ["127.0.0.1", "::1"]})", true, {"127.0.0.1", "::1"}},
-      {R"({"agents": []})", true, {}},
-      {R"({"agents": ["127.0.0.1"]} x)", false, {}},
-      {R"({"agents": ["127.0.0.\u0031"]})", false, {}},
-      {R"({"other": ["127.0.0.1"]})", false, {}},
-  };
-  for (const auto& row : fleetLines) {
-    std::vector<std::string> texts;
-    EXPECT_EQ(row.ok, cli::LineAddresses(row.line, &texts)) << row.line;
-    EXPECT_EQ(row.texts, texts) << row.line;
-  }
-  cli::FleetAddresses fleet;
-  for (const char* text : {"127.0.0.1", "::1", "0::1", "127.0.0.1", "fe80::1%lo", "fe80::1"})
-    EXPECT_TRUE(fleet.Add(text)) << text;
-  for (const char* text : {"printer.local", "127.1", ""}) EXPECT_FALSE(fleet.Add(text)) << text;
-  EXPECT_EQ(fleet.list(), (std::vector<std::string>{"127.0.0.1", "::1", "fe80::1%lo", "fe80::1"}));
-
-  // Hostile texts from a printer: JSON that python3 parses back to them,
-  // terminal text that cannot clear the screen or forge a line.
-  const struct {
-    std::string text, parsed, terminal;
+    std::string text, json, terminal;
   } hostile[] = {
-      {"quote \" back\\slash", "'quote \" back\\\\slash'", "quote \" back\\\\slash"},
-      {std::string("nul \0 tab \t nl \n", 16), "'nul \\x00 tab \\t nl \\n'",
-       "nul \\x00 tab \\t nl \\n"},
-      {"caf\xC3\xA9", "'café'", "caf\xC3\xA9"},
-      {"bad \xC3 end \xFF \xED\xA0\x80", "'bad \ufffd end \ufffd \ufffd\ufffd\ufffd'",
-       "bad \\xc3 end \\xff \\xed\\xa0\\x80"},
-      {"cut \xE2\x82", "'cut \ufffd\ufffd'", "cut \\xe2\\x82"},
-      {"FW\x1b[2J\r\x7f\xc2\x9b", "'FW\\x1b[2J\\r\\x7f\\x9b'", "FW\\x1b[2J\\r\\x7f\\xc2\\x9b"},
+      {"quote \" back\\slash nul \0 tab \t nl \n"s,
+       R"("quote \" back\\slash nul \u0000 tab \u0009 nl \u000a")",
+       R"(quote " back\\slash nul \x00 tab \t nl \n)"},
+      {"caf\xC3\xA9 \xC3 \xFF \xED\xA0\x80 \xE2\x82",
+       "\"caf\xC3\xA9 \ufffd \ufffd \ufffd\ufffd\ufffd \ufffd\ufffd\"",
+       R"(café \xc3 \xff \xed\xa0\x80 \xe2\x82)"},
+      {"FW\x1b[2J\r\x7f\xc2\x9b", "\"FW\\u001b[2J\\u000d\x7f\xc2\x9b\"",
+       R"(FW\x1b[2J\r\x7f\xc2\x9b)"},
   };
   for (const auto& row : hostile) {
-    const auto r =
-        testenv::Run({python, "-c", "import json,sys; print(repr(json.load(sys.stdin)))"}, {}, 10s,
-                     cli::JsonString(row.text));
-    EXPECT_EQ(row.parsed + "\n", r.out) << row.text << r.err;
-    EXPECT_EQ(row.terminal, cli::TerminalText(row.text)) << row.text;
+    EXPECT_EQ(row.json, cli::JsonString(row.text));
+    EXPECT_EQ(row.terminal, cli::TerminalText(row.text));
   }
 }
 

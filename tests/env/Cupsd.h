@@ -15,19 +15,13 @@ class Cupsd {
   // Starts the daemon and waits until it answers; `why` says what failed.
   bool Start(std::string* why) {
     const std::string cupsd = FindProgram("cupsd");
-    if (cupsd.empty() || FindProgram("lpadmin").empty()) {
-      *why = "cupsd or lpadmin is not installed (cups-daemon, cups-client)";
-      return false;
-    }
+    if (cupsd.empty() || FindProgram("lpadmin").empty())
+      return *why = "cupsd or lpadmin is not installed (cups-daemon, cups-client)", false;
     // Scheme names match as written.
     const RunResult wrote =
-        RunRecipe("private-cupsd.sh",
-                  {"write_private_cupsd_conf", dir_.path(), "usb", "USB", "ipp", "IPP", "socket",
-                   "SOCKET", "lpd", "LPD", "dnssd", "DNSSD", "mdns", "MDNS", "http"});
-    if (wrote.exitCode != 0) {
-      *why = "cupsd's files not written: " + wrote.err;
-      return false;
-    }
+        RunRecipe("private-cupsd.sh", {"write_private_cupsd_conf", dir_.path(), "USB", "ipp",
+                                       "socket", "lpd", "LPD", "dnssd", "MDNS"});
+    if (wrote.exitCode != 0) return *why = "cupsd's files not written: " + wrote.err, false;
     daemon_ =
         std::make_unique<Process>(std::vector<std::string>{cupsd, "-f", "-c", dir_ / "cupsd.conf",
                                                            "-s", dir_ / "cups-files.conf"},

@@ -8,75 +8,35 @@
 #include <cerrno>
 #include <cstring>
 #include <deque>
-#include <map>
 #include <mutex>
 
 #include "env/TestEnv.h"
 
 namespace testenv {
 
-namespace {
-
-std::string PreloadLibrary() {
+static std::string PreloadLibrary() {
   for (std::string dir : {"/usr/lib/x86_64-linux-gnu", "/usr/lib/aarch64-linux-gnu", "/usr/lib"})
     if (access((dir + "/libumockdev-preload.so.0").c_str(), R_OK) == 0)
       return dir + "/libumockdev-preload.so.0";
   return "";
 }
 
-std::string Octets(std::initializer_list<unsigned> values) {
-  std::string out;
-  for (unsigned v : values) out += static_cast<char>(v);
-  return out;
-}
-
-// One interface with bulk OUT and bulk IN endpoints of 512 octets.
-std::string Interface(unsigned number, unsigned cls, unsigned sub, unsigned protocol) {
-  std::string d = Octets({9, 4, number, 0, 2, cls, sub, protocol, 0});
-  for (unsigned ep : {0x01 + 2 * number, 0x82 + 2 * number}) d += Octets({7, 5, ep, 2, 0, 2, 0});
-  return d;
-}
-
-// The device descriptor and its one configuration, as sysfs' descriptors file holds them.
-std::string Descriptors(const UsbPrinterTraits& s, unsigned product) {
-  const unsigned last = s.interfaceNumber;
-  std::string interfaces;
-  for (unsigned n = 0; n < last; ++n) interfaces += Interface(n, 0xff, 0xff, 0xff);
-  interfaces += s.printerInterface ? Interface(last, 7, 1, 2) : Interface(last, 0xff, 0, 0);
-  const unsigned total = static_cast<unsigned>(9 + interfaces.size()), lo = product & 0xff;
-  const unsigned hi = product >> 8, m = s.manufacturer.empty() ? 0 : 1,
-                 p = s.product.empty() ? 0 : 2, n = s.serial.empty() ? 0 : 3;
-  return Octets({18, 1, 0, 2, 0, 0, 0, 64, 0x11, 0x4a, lo, hi, 0, 1, m, p, n, 1}) +
-         Octets({9, 2, total & 0xff, total >> 8, last + 1, 1, 0, 0xc0, 1}) + interfaces;
-}
-
-std::string StringDescriptor(const std::string& text) {
-  std::string d = {static_cast<char>(2 + 2 * text.size()), 3};
-  for (unsigned char c : text) d += Octets({c, 0});
-  return d;
-}
-
-}  // namespace
-
 struct UsbPrinters::Device {
   UsbPrinterTraits traits;
   UMockdevIoctlBase* handler = nullptr;
   std::mutex mutex;  // the testbed answers on its own thread
   std::deque<UMockdevIoctlData*> reapable;
-  int deviceIdRequests = 0, claimed = 0;
 
   std::string Answer(const uint8_t* setup, int* status) {
-    const unsigned value = setup[2] | setup[3] << 8;
-    if (setup[0] == 0x80 && setup[1] == 6 && value >> 8 == 3) {
-      const std::string texts[] = {std::string{4, 3, 0x09, 0x04}, traits.manufacturer,
-                                   traits.product, traits.serial};
-      if ((value & 0xff) <= 3)
-        return (value & 0xff) ? StringDescriptor(texts[value & 0xff])
-                              : texts[0];  // US English only
-    } else if (setup[0] == 0xa1 && setup[1] == 0) {
-      ++deviceIdRequests;
-      if (!traits.stalls) return traits.reply;
+    const unsigned value = setup[2] | setup[3] << 8, index = value & 0xff;
+    if (setup[0] == 0x80 && setup[1] == 6 && value >> 8 == 3 && index <= 3) {
+      if (index == 0) return {4, 3, 0x09, 0x04};  // US English only
+      const std::string text = index == 1 ? "Acme" : index == 2 ? "Laser 100" : traits.serial;
+      std::string d = {static_cast<char>(2 + 2 * text.size()), 3};
+      for (char c : text) d += {c, 0};
+      return d;
     }
+    if (setup[0] == 0xa1 && setup[1] == 0) return traits.reply;
     *status = -EPIPE;
     return "";
   }
@@ -96,11 +56,7 @@ struct UsbPrinters::Device {
       case USBDEVFS_GETDRIVER:
         return done(-1, ENODATA);
       case USBDEVFS_CLAIMINTERFACE:
-        if (traits.busy) return done(-1, EBUSY);
-        ++claimed;
-        return done(0, 0);
       case USBDEVFS_RELEASEINTERFACE:
-        --claimed;
         return done(0, 0);
       case USBDEVFS_SUBMITURB: {
         UMockdevIoctlData* urbData =
@@ -173,14 +129,18 @@ std::string UsbPrinters::Add(const UsbPrinterTraits& traits) {
   // The handler first, so the node answers from the moment it appears.
   umockdev_testbed_attach_ioctl(static_cast<UMockdevTestbed*>(testbed_), node, device->handler,
                                 nullptr);
-  const std::string descriptors = Descriptors(traits, 0x0100 + address);
+  char product[3];
+  snprintf(product, sizeof product, "%02x", address);
   const std::string record =
       "P: /devices/usb1/1-" + std::to_string(address - 1) + "\nN: " + (node + 5) +
       "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nE: DRIVER=usb\nE: BUSNUM=001\nE: DEVNUM=" +
       (node + 17) + "\nE: DEVNAME=" + node +
       "\nA: busnum=1\\n\nA: devnum=" + std::to_string(address) +
-      "\\n\nA: bConfigurationValue=1\\n\nA: speed=480\\n\nH: descriptors=" +
-      Hex({descriptors.begin(), descriptors.end()}) + "\n";
+      "\\n\nA: bConfigurationValue=1\\n\nA: speed=480\\n\n" +
+      // The device (product 0x01NN for address NN), its configuration, a printer
+      // interface, its bulk OUT and IN endpoints of 512 octets.
+      "H: descriptors=1201000200000040114a" + product + "01000101020301" + "09022000010100c001" +
+      "090400000207010200" + "07050102000200" + "07058202000200\n";
   umockdev_testbed_add_from_string(static_cast<UMockdevTestbed*>(testbed_), record.c_str(),
                                    nullptr);
   devices_[node] = std::move(device);
@@ -200,12 +160,6 @@ std::vector<std::string> UsbPrinters::Env() const {
   const char* asan = getenv("ASAN_OPTIONS");
   return {"LD_PRELOAD=" + PreloadLibrary(), "UMOCKDEV_DIR=" + Root(),
           std::string("ASAN_OPTIONS=") + (asan ? asan : "") + ":verify_asan_link_order=0"};
-}
-
-std::pair<int, int> UsbPrinters::Counts(const std::string& node) const {
-  Device& d = *devices_.at(node);
-  std::lock_guard<std::mutex> lock(d.mutex);
-  return {d.deviceIdRequests, d.claimed};
 }
 
 }  // namespace testenv

@@ -3,7 +3,6 @@
 // libusb sends from a program started with Env() (the umockdev preload).
 #pragma once
 
-#include <cstdint>
 #include <map>
 #include <memory>
 #include <string>
@@ -11,15 +10,10 @@
 
 namespace testenv {
 
+// An "Acme" "Laser 100" with one printer interface.
 struct UsbPrinterTraits {
-  std::string manufacturer = "Acme";  // string descriptors; "" leaves the index 0
-  std::string product = "Laser 100";
+  std::string reply;  // octets answered to GET_DEVICE_ID, length prefix included
   std::string serial = "A1B2C3";
-  bool printerInterface = true;  // false: one vendor-specific interface only
-  uint8_t interfaceNumber = 0;   // above 0, vendor-specific interfaces come first
-  std::string reply;             // octets answered to GET_DEVICE_ID, length prefix included
-  bool stalls = false;           // GET_DEVICE_ID ends in a stall
-  bool busy = false;             // claiming the interface fails with EBUSY
 };
 
 // The reply of a printer that sends `id` correctly: big-endian length first.
@@ -34,8 +28,6 @@ class UsbPrinters {
   std::string Add(const UsbPrinterTraits& traits);
   std::string Root() const;              // a node's file lies at Root() + node
   std::vector<std::string> Env() const;  // for a program that should see these printers
-  // Per node: GET_DEVICE_ID requests seen, interfaces claimed and not released.
-  std::pair<int, int> Counts(const std::string& node) const;
 
   struct Device;
 
