@@ -86,16 +86,11 @@ LabNode* Lab::AddNode(const std::string& name, const NodeOptions& options, std::
   // A default route lets 255.255.255.255 leave through eth0.
   script += " && ip link set eth0 up";
   if (options.ipv4) script += " && ip route add default dev eth0";
-  const RunResult r = RunIn(*node, {"/bin/sh", "-c", script});
+  const RunResult r = Run({ip_, "netns", "exec", node->netns, "/bin/sh", "-c", script}, {},
+                          std::chrono::seconds(10));
   if (r.exitCode != 0) return *why = "addresses for " + name + ": " + r.err, nullptr;
   nodes_.push_back(std::move(node));
   return nodes_.back().get();
-}
-
-RunResult Lab::RunIn(const LabNode& node, const std::vector<std::string>& argv) {
-  std::vector<std::string> full = {ip_, "netns", "exec", node.netns};
-  full.insert(full.end(), argv.begin(), argv.end());
-  return Run(full, {}, std::chrono::seconds(10));
 }
 
 Process& Lab::StartIn(const LabNode& node, const std::vector<std::string>& argv,
@@ -133,29 +128,23 @@ bool Lab::Enter(const LabNode& node, std::string* why) {
   return entered;
 }
 
-bool Lab::StartBus(LabNode& node, std::string* why) {
+bool Lab::StartAvahi(LabNode& node, std::string* why) {
   const std::string home = dir_ / node.name;
-  WriteFile(home + "/bus.conf",
-            "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
-            " \"http://www.freedesktop.org/standards/dbus/1.0/"
-            "busconfig.dtd\">\n<busconfig><type>system</type>"
-            "<listen>unix:path=" +
-                home +
-                "/bus</listen><auth>EXTERNAL</auth><policy context=\"default\">"
-                "<allow user=\"*\"/><allow own=\"*\"/><allow send_destination=\"*\"/><allow "
-                "receive_sender=\"*\"/>"
-                "</policy></busconfig>\n");
+  WriteFile(
+      home + "/bus.conf",
+      "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
+      " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+      "<busconfig><type>system</type><listen>unix:path=" +
+          home +
+          "/bus</listen>"
+          "<auth>EXTERNAL</auth><policy context=\"default\"><allow user=\"*\"/><allow own=\"*\"/>"
+          "<allow send_destination=\"*\"/><allow receive_sender=\"*\"/></policy></busconfig>\n");
   Process& bus = StartIn(node, {FindProgram("dbus-daemon"), "--config-file=" + home + "/bus.conf",
                                 "--nofork", "--print-address"});
   node.busPath = home + "/bus";
   // avahi-daemon gives up on a bus that is not listening yet.
-  if (bus.WaitForLog("unix:path=", std::chrono::seconds(5))) return true;
-  *why = "dbus-daemon for " + node.name + " did not start: " + bus.Log();
-  return false;
-}
-
-bool Lab::StartAvahi(LabNode& node, std::string* why) {
-  if (!StartBus(node, why)) return false;
+  if (!bus.WaitForLog("unix:path=", std::chrono::seconds(5)))
+    return *why = "dbus-daemon for " + node.name + " did not start: " + bus.Log(), false;
   const std::string conf = dir_ / (node.name + "/avahi-daemon.conf");
   WriteFile(conf, "[server]\nhost-name=" + node.name +
                       "\nuse-ipv4=yes\nuse-ipv6=yes\nallow-interfaces=eth0\nenable-dbus=yes\n"

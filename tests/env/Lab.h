@@ -14,8 +14,8 @@ namespace testenv {
 struct LabNode {
   std::string name;       // the test's name for it: "client", "printer"
   std::string netns;      // unique to this test process
-  int number = 0;         // MAC 02:00:00:00:00:NN, 10.208.0.NN, fd00:208::NN
   std::string ifname;     // "eth0"
+  int number = 0;         // MAC 02:00:00:00:00:NN, 10.208.0.NN, fd00:208::NN
   std::string ipv4;       // "" when the node has no IPv4
   std::string ipv6;       // the global address, "" when none
   std::string linkLocal;  // "fe80::ff:fe00:NN", "" when IPv6 is off
@@ -42,14 +42,12 @@ class Lab {
 
   // A node on the lab's bridge; IPv6 comes up without duplicate detection.
   LabNode* AddNode(const std::string& name, const NodeOptions& options, std::string* why);
-  RunResult RunIn(const LabNode& node, const std::vector<std::string>& argv);
   // Waits until every started child shows its ready text; false names the laggard.
   bool WaitReady(std::string* why, std::chrono::milliseconds limit = std::chrono::seconds(10));
   // Moves this thread (and what it starts later) into the node's namespace.
   bool Enter(const LabNode& node, std::string* why);
-  // A dbus-daemon of the node's own on node.busPath, listening when this returns.
-  bool StartBus(LabNode& node, std::string* why);
-  // StartBus, then avahi-daemon on eth0 announcing <node name>.local; ready after WaitReady.
+  // A dbus-daemon of the node's own on node.busPath, listening when this returns, then
+  // avahi-daemon on eth0 announcing <node name>.local; ready after WaitReady.
   bool StartAvahi(LabNode& node, std::string* why);
   // avahi-publish -s NAME TYPE PORT [-H host], and -a -R HOST ADDRESS; ready after WaitReady.
   void PublishService(const LabNode& node, const std::string& name, const std::string& type,

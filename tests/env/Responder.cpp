@@ -16,31 +16,26 @@ struct Address {
   sockaddr* sa() { return reinterpret_cast<sockaddr*>(&storage); }
 };
 
-bool MakeAddress(const std::string& text, uint16_t port, Address* out) {
-  *out = {};
-  auto* v4 = reinterpret_cast<sockaddr_in*>(&out->storage);
-  auto* v6 = reinterpret_cast<sockaddr_in6*>(&out->storage);
-  if (inet_pton(AF_INET, text.c_str(), &v4->sin_addr) == 1) {
-    v4->sin_family = AF_INET, v4->sin_port = htons(port), out->length = sizeof *v4;
-  } else if (inet_pton(AF_INET6, text.c_str(), &v6->sin6_addr) == 1) {
-    v6->sin6_family = AF_INET6, v6->sin6_port = htons(port), out->length = sizeof *v6;
-  }
-  return out->length != 0;
-}
-
-int BoundSocket(const std::string& address, uint16_t port, std::string* why) {
+// A UDP socket bound to `address`:161.
+int BoundSocket(const std::string& address, std::string* why) {
   Address a;
-  const int fd = MakeAddress(address, port, &a) ? socket(a.storage.ss_family, SOCK_DGRAM, 0) : -1;
+  auto* v4 = reinterpret_cast<sockaddr_in*>(&a.storage);
+  auto* v6 = reinterpret_cast<sockaddr_in6*>(&a.storage);
+  if (inet_pton(AF_INET, address.c_str(), &v4->sin_addr) == 1)
+    v4->sin_family = AF_INET, v4->sin_port = htons(161), a.length = sizeof *v4;
+  else if (inet_pton(AF_INET6, address.c_str(), &v6->sin6_addr) == 1)
+    v6->sin6_family = AF_INET6, v6->sin6_port = htons(161), a.length = sizeof *v6;
+  const int fd = a.length ? socket(a.storage.ss_family, SOCK_DGRAM, 0) : -1;
   if (fd >= 0 && bind(fd, a.sa(), a.length) == 0) return fd;
-  *why = "cannot bind " + address + ":" + std::to_string(port) + ": " + strerror(errno);
+  *why = "cannot bind " + address + ":161: " + strerror(errno);
   if (fd >= 0) close(fd);
   return -1;
 }
 
 }  // namespace
 
-Responder::Responder(std::string address, ResponderScript script, uint16_t port)
-    : address_(std::move(address)), port_(port), script_(std::move(script)) {}
+Responder::Responder(std::string address, ResponderScript script)
+    : address_(std::move(address)), script_(std::move(script)) {}
 
 Responder::~Responder() {
   {
@@ -52,7 +47,7 @@ Responder::~Responder() {
 }
 
 bool Responder::Start(std::string* why) {
-  fd_ = BoundSocket(address_, port_, why);
+  fd_ = BoundSocket(address_, why);
   if (fd_ >= 0) thread_ = std::thread([this] { Run(); });
   return fd_ >= 0;
 }
@@ -72,7 +67,7 @@ void Responder::Run() {
     const ssize_t n =
         poll(&pfd, 1, 2) > 0 ? recvfrom(fd_, buf, sizeof buf, 0, from.sa(), &from.length) : -1;
     if (n >= 0) {
-      const Datagram d{{buf, buf + n}};
+      const Datagram d(buf, buf + n);
       size_t index;
       {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -83,20 +78,14 @@ void Responder::Run() {
       for (auto& r : script_(d, index)) pending.push_back({Clock::now() + r.delay, {r, from}});
     }
     for (auto it = pending.begin(); it != pending.end();) {
-      if (it->first > Clock::now()) {
-        ++it;
-        continue;
-      }
       const Reply& r = it->second.first;
-      std::string why;
-      const bool own = r.fromAddress.empty() && r.fromPort == 0;
-      const int fd = own ? fd_
-                         : BoundSocket(r.fromAddress.empty() ? address_ : r.fromAddress,
-                                       r.fromPort ? r.fromPort : port_, &why);
       Address& to = it->second.second;
+      const bool due = it->first <= Clock::now();
+      std::string why;
+      const int fd = !due ? -1 : r.fromAddress.empty() ? fd_ : BoundSocket(r.fromAddress, &why);
       if (fd >= 0) sendto(fd, r.bytes.data(), r.bytes.size(), 0, to.sa(), to.length);
-      if (fd >= 0 && !own) close(fd);
-      it = pending.erase(it);
+      if (fd >= 0 && fd != fd_) close(fd);
+      it = due ? pending.erase(it) : it + 1;
     }
   }
 }

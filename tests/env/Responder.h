@@ -12,17 +12,14 @@
 
 namespace testenv {
 
-struct Datagram {
-  std::vector<uint8_t> bytes;
-};
+using Datagram = std::vector<uint8_t>;
 
 struct Reply {
   Reply(std::vector<uint8_t> octets = {}, std::chrono::milliseconds after = {})
       : bytes(std::move(octets)), delay(after) {}
   std::vector<uint8_t> bytes;
   std::chrono::milliseconds delay{0};
-  std::string fromAddress;  // numeric; empty and port 0: the responder's own socket
-  uint16_t fromPort = 0;
+  std::string fromAddress;  // numeric, sent from its port 161; empty: the responder's own socket
 };
 
 // Called for the index-th datagram received (0 first).
@@ -30,7 +27,7 @@ using ResponderScript = std::function<std::vector<Reply>(const Datagram& request
 
 class Responder {
  public:
-  Responder(std::string address, ResponderScript script, uint16_t port = 161);
+  Responder(std::string address, ResponderScript script);  // on port 161
   ~Responder();
   Responder(const Responder&) = delete;
   Responder& operator=(const Responder&) = delete;
@@ -43,7 +40,6 @@ class Responder {
   void Run();
 
   std::string address_;
-  uint16_t port_;
   ResponderScript script_;
   int fd_ = -1;
   std::thread thread_;

@@ -4,8 +4,6 @@
 
 namespace testenv {
 
-const char kDeviceIdOid[] = "1.3.6.1.4.1.40719.886.300.369.8531.1.1.0";
-
 std::vector<uint8_t> StatusRecord(uint8_t blackLevel) {
   std::vector<uint8_t> record(108);
   for (size_t i = 0; i < record.size(); ++i) record[i] = static_cast<uint8_t>(i ? i : blackLevel);
@@ -31,14 +29,15 @@ bool Snmpd::Available(std::string* why) {
   return false;
 }
 
-bool Snmpd::Start(std::string* why, std::chrono::milliseconds limit) {
+bool Snmpd::Start(std::string* why) {
   if (!Available(why)) return false;
   // The scripts' recipe writes the configuration; snmpd itself runs as our child.
   std::vector<std::string> call = {"write_private_snmpd_conf", dir_.path()};
-  const std::pair<const char*, std::string> options[] = {
-      {"--address", config_.agentAddress},  {"--community", config_.community},
-      {"--engine-id", config_.engineIdHex}, {"--sys-object-id", config_.sysObjectID},
-      {"--sys-name", config_.sysName},      {"--device-id", config_.deviceId}};
+  const std::pair<const char*, std::string> options[] = {{"--address", config_.agentAddress},
+                                                         {"--engine-id", config_.engineIdHex},
+                                                         {"--sys-object-id", config_.sysObjectID},
+                                                         {"--sys-name", config_.sysName},
+                                                         {"--device-id", config_.deviceId}};
   for (const auto& [option, value] : options) call.insert(call.end(), {option, value});
   if (!config_.v1) call.push_back("--no-v1");
   for (const auto& u : config_.users)
@@ -54,7 +53,7 @@ bool Snmpd::Start(std::string* why, std::chrono::milliseconds limit) {
                                "-p", dir_ / "snmpd.pid"},
       std::vector<std::string>{"MIBS=", "SNMP_PERSISTENT_DIR=" + (dir_ / "persist")},
       dir_ / "snmpd.log");
-  if (process_->WaitForLog("NET-SNMP version", limit)) return true;
+  if (process_->WaitForLog("NET-SNMP version", std::chrono::seconds(10))) return true;
   *why = "snmpd did not start: " + process_->Log();
   process_.reset();
   return false;

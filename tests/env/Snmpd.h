@@ -12,9 +12,6 @@
 
 namespace testenv {
 
-// The private device-ID object the client reads.
-extern const char kDeviceIdOid[];
-
 // A 108-byte status record: `blackLevel` first, then bytes 1..107 = index.
 std::vector<uint8_t> StatusRecord(uint8_t blackLevel);
 // "MFG:Acme;CMD:PCL;STS:<144 base64>;" for that record.
@@ -26,9 +23,8 @@ struct SnmpUser {
 
 struct SnmpdConfig {
   std::string agentAddress = "udp:0.0.0.0:161,udp6:[::]:161";
-  bool v1 = true;  // rocommunity and rocommunity6 for `community`
-  std::string community = "public";
-  std::string deviceId;  // served at kDeviceIdOid; empty: not served
+  bool v1 = true;        // rocommunity and rocommunity6 for "public"
+  std::string deviceId;  // served at the device-ID object; empty: not served
   std::string sysObjectID = "1.3.6.1.4.1.40719.886.1";
   std::string sysName = "usbink-printer";
   std::string engineIdHex;  // exactEngineID, hex digits without 0x
@@ -42,7 +38,7 @@ class Snmpd {
 
   static bool Available(std::string* why);
   // Writes the config, starts snmpd and waits for "NET-SNMP version".
-  bool Start(std::string* why, std::chrono::milliseconds limit = std::chrono::seconds(10));
+  bool Start(std::string* why);
   std::string Log() const { return process_ ? process_->Log() : ""; }
   // Requests the agent logged: the log lags the answers, so wait for a count first.
   int RequestCount() const;

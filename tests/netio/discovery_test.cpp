@@ -1,17 +1,19 @@
-// Discovery's request and match, then net-snmp printers and hostile peers in a namespace lab.
+// The exchange layer's address rules and refusals, discovery's match, then net-snmp printers and
+// hostile peers in a namespace lab.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <net/if.h>
 #include <netinet/ip.h>
 #include <netinet/udp.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <atomic>
-#include <cstdlib>
 #include <map>
 #include <memory>
-#include <new>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "env/Lab.h"
@@ -22,22 +24,12 @@
 #include "netio/exchange.h"
 #include "tests/netio/SnmpV3Peer.h"
 
-namespace {
-// Counted on the test's own thread only: the flooder allocates as it likes.
-thread_local bool t_counting = false;
-long g_allocations = 0;
-}  // namespace
-
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-void* operator new(size_t size) {
-  if (t_counting) ++g_allocations;
-  if (void* p = malloc(size ? size : 1)) return p;
-  throw std::bad_alloc();
+// Sockets opened through the library; the C library's own (getifaddrs) do not come through here.
+static int g_sockets = 0;
+extern "C" int socket(int domain, int type, int protocol) noexcept {
+  ++g_sockets;
+  return static_cast<int>(syscall(SYS_socket, domain, type, protocol));
 }
-void operator delete(void* p) noexcept { free(p); }
-void operator delete(void* p, size_t) noexcept { free(p); }
-#pragma GCC diagnostic pop
 
 namespace {
 
@@ -49,7 +41,6 @@ const char kFirst[] = "1.3.6.1.4.1.2963.1.1";
 const char kSecond[] = "1.3.6.1.4.1.2963.2.5";
 const char kSecondStart[] = "1.3.6.1.4.1.2963.2";  // a prefix of a target matches
 const char kOther[] = "1.3.6.1.4.1.8072.3.2.10";
-const char kAnyOid[] = "1.3.6.1.2.1.1.2.0";
 
 bool Collect(char* address, char* second, void* reports) {
   ++(*static_cast<Reports*>(reports))[second ? "second argument set" : address];
@@ -62,21 +53,101 @@ Bytes Encoded(const char* oid) {
   return out;
 }
 
-TEST(DiscoveryRequest, IsTheSysObjectIdGetRequestWithTheCommunity) {
-  const auto request = [](const char* community, size_t room = 256) {
-    Bytes out(room);
-    out.resize(size_t(std::max(0, netio::BuildDiscoveryRequest(community, out.data(), room))));
-    return out;
+netio::SocketAddress At(const char* text, uint16_t port, uint32_t scope = 0) {
+  netio::SocketAddress a{};
+  EXPECT_TRUE(netio::ParseNumericAddress(text, AF_UNSPEC, port, &a)) << text;
+  if (a.sa.sa_family == AF_INET6) a.v6.sin6_scope_id = scope;
+  return a;
+}
+
+TEST(PrinterDestination, NumericTextsZonesAndTheDiscoveredScope) {
+  const uint32_t lo = if_nametoindex("lo");
+  // host, scope_id as discovery leaves it, the address and scope to send to
+  for (const auto& [host, scope, address, scopeId] :
+       std::vector<std::tuple<std::string, int, const char*, uint32_t>>{
+           {"127.0.0.1", 0, "127.0.0.1", 0},
+           {"::1", 0, "::1", 0},
+           {"fe80::1%" + std::to_string(lo), 0, "fe80::1", lo},
+           {"fe80::1%4294967295", 0, "fe80::1", 4294967295u},
+           {"fe80::1%lo", 7, "fe80::1", 7},  // a scope chosen by discovery wins over the zone
+           {"ffff:ffff:ffff:ffff:ffff:ffff:255.255.255.255", 0,
+            "ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff", 0}}) {
+    scope_id = scope;
+    netio::SocketAddress to{};
+    const bool ok = netio::PrinterDestination(host.c_str(), AF_UNSPEC, &to);
+    scope_id = 0;
+    ASSERT_TRUE(ok) << host;
+    char text[INET6_ADDRSTRLEN];
+    EXPECT_STREQ(netio::AddressText(to, text, sizeof text), address) << host;
+    const bool v6 = to.sa.sa_family == AF_INET6;
+    EXPECT_EQ(v6 ? to.v6.sin6_port : to.v4.sin_port, htons(161)) << host;
+    EXPECT_EQ(v6 ? to.v6.sin6_scope_id : 0u, scopeId) << host;
+  }
+  netio::SocketAddress to;
+  EXPECT_FALSE(netio::PrinterDestination("127.0.0.1", AF_INET6, &to));
+  EXPECT_FALSE(netio::PrinterDestination("::1", AF_INET, &to));
+}
+
+TEST(FromPrinter, AddressPortAndForALinkLocalPrinterItsInterface) {
+  for (const auto& [printer, sender, taken] :
+       std::vector<std::tuple<netio::SocketAddress, netio::SocketAddress, bool>>{
+           {At("10.0.0.2", 161), At("10.0.0.2", 161), true},
+           {At("10.0.0.2", 161), At("10.0.0.3", 161), false},
+           {At("10.0.0.2", 161), At("10.0.0.2", 1161), false},
+           {At("10.0.0.2", 161), At("::ffff:10.0.0.2", 161), false},
+           {At("fe80::1", 161, 2), At("fe80::1", 161, 2), true},
+           {At("fe80::1", 161, 2), At("fe80::1", 161, 3), false},
+           {At("fd00::2", 161, 0), At("fd00::2", 161, 5), true},
+           {At("fd00::2", 161), At("fd00::2", 1161), false}})
+    EXPECT_EQ(netio::FromPrinter(printer, sender), taken);
+}
+
+// Refused with no socket opened: a name would become a broadcast or a lookup.
+TEST(Refusal, AddressFormsOidsAndCommunitiesAtEveryEntryPoint) {
+  std::string why;
+  REQUIRE_ENV(testenv::IsolateNetwork(&why), why);
+  netio::SetDiagnosticsSink(nullptr);
+  using Find =
+      bool (CNetIO::*)(char const*, char const*, char const*, SearchAgentCallback, void*, bool);
+  int found = 0;
+  const SearchAgentCallback count = [](char*, char*, void* c) {
+    return ++*static_cast<int*>(c), false;
   };
-  const Bytes expected = testmsg::Hex(
-      "30 26 02 01 00 04 06 70 75 62 6C 69 63 A0 19 02 01 00 02 01 00 02 01 00 30 0E 30 0C 06 08 "
-      "2B 06 01 02 01 01 02 00 05 00");
-  for (const char* community : {static_cast<const char*>(nullptr), "", "public"})
-    EXPECT_EQ(request(community), expected);
-  EXPECT_EQ(request(std::string(95, 'c').c_str()).size(), 95u + 34);
-  // Refused rather than cut: a cut community would ask with another's rights.
-  EXPECT_TRUE(request(std::string(96, 'c').c_str()).empty());
-  EXPECT_TRUE(request("public", 39).empty());
+  CNetIO n;
+  PRINTER_STATUS s;
+  char a[64], b[64], c[64];
+  // The resolver's IPv4 forms reach another host than the one written.
+  for (const std::string& form : std::vector<std::string>{
+           "127.1", "0x7f.0.0.1", "1.2.3.4%lo", "fd00::1%lo", "fe80::1%", "fe80::1%0",
+           "fe80::1%4294967296", "fe80::1%nosuchif", "fe80::1%" + std::string(IF_NAMESIZE, 'x'),
+           "[::1]", " ::1", std::string(4096, ':'), "localhost", ""}) {
+    const char* h = form.c_str();
+    g_sockets = 0;
+    bool refused = NetworkReadStatus("public", h, nullptr) == 0 &&
+                   NetworkReadStatusV6("public", h, nullptr) == 0 &&
+                   NetworkReadStatusSNMPv3("public", h, &s) == 0 &&
+                   NetworkReadStatusV6SNMPv3("public", h, &s) == 0 &&
+                   n.TavraNetworkGetPrinterName(h, 0, a, sizeof a) == -1 &&
+                   !n.NetSnmpGetV4(h, "public", "1.3.6.1.2.1.1.5.0", a, sizeof a) &&
+                   !n.NetSnmpGetV6(h, "public", "1.3.6.1.2.1.1.5.0", a, sizeof a) &&
+                   n.TavraNetworkGetNameAndFwAndMCUVersion(h, a, b, c, 64) == -1 &&
+                   n.NetworkConnect(h, 9100) == -1;
+    for (Find find : {&CNetIO::FindSnmpAgent, &CNetIO::FindSnmpAgentV6_, &CNetIO::FindSnmpAgentV6,
+                      &CNetIO::FindSnmpV3Agent, &CNetIO::FindSnmpV3AgentV6_})
+      refused = refused && (n.*find)("public", h, "1.3.6.1.4.1", count, &found, true);
+    EXPECT_TRUE(refused && g_sockets == 0 && found == 0) << h << ", sockets " << g_sockets;
+  }
+  const std::string tooLong(96, 'c');  // a community over 95 octets
+  g_sockets = 0;
+  EXPECT_FALSE(n.FindSnmpAgent("", "255.255.255.255", "1.3.a", count, &found, true));
+  EXPECT_FALSE(n.FindSnmpAgentV6("", "ff02::1", "x", count, &found, true));
+  EXPECT_FALSE(n.FindSnmpAgent(tooLong.c_str(), "255.255.255.255", "1.3.6", count, &found, true));
+  EXPECT_FALSE(n.FindSnmpAgent3Times("public", "1.3.6.c", nullptr, nullptr));
+  EXPECT_FALSE(n.FindSnmpAgent3Times(tooLong.c_str(), "1.3.6", nullptr, nullptr));
+  EXPECT_EQ(g_sockets + found, 0);
+  // The count does see the library's sockets.
+  EXPECT_EQ(NetworkReadStatus("public", "127.0.0.1", &s), 0);
+  EXPECT_EQ(g_sockets, 1);
 }
 
 // In sequence on one client: an answer without a sysObjectID is not judged
@@ -109,20 +180,14 @@ TEST(V3DiscoveryFromResponder, AnAnswerWithoutASysObjectIdNeverMatchesOnAnEarlie
     m.bindings = {binding};
     return snmpv3test::Encode(m);
   };
-  const auto script = [&](const Bytes& toRequest) {
-    return testenv::ResponderScript([=](const testenv::Datagram&, size_t index) {
-      return index == 0   ? std::vector<Reply>{Reply(report)}
-             : index == 1 ? std::vector<Reply>{Reply(toRequest)}
-                          : std::vector<Reply>{};
-    });
-  };
-  testenv::Responder wanted(
-      "127.0.0.2",
-      script(answer(100, {testmsg::kSysObjectIdOid, snmpv3test::Tlv(0x06, Encoded(kFirst))})));
-  testenv::Responder bare("127.0.0.3",
-                          script(answer(200, {testmsg::kSysNameOid, snmpv3test::Text("printer")})));
-  ASSERT_TRUE(wanted.Start(&why)) << why;
-  ASSERT_TRUE(bare.Start(&why)) << why;
+  const Bytes wanted =
+                  answer(100, {testmsg::kSysObjectIdOid, snmpv3test::Tlv(0x06, Encoded(kFirst))}),
+              bare = answer(200, {testmsg::kSysNameOid, snmpv3test::Text("printer")});
+  // Two scans, each a discovery and an authenticated request.
+  testenv::Responder printer("127.0.0.2", [=](const testenv::Datagram&, size_t i) {
+    return std::vector<Reply>{Reply(i % 2 == 0 ? report : i == 1 ? wanted : bare)};
+  });
+  ASSERT_TRUE(printer.Start(&why)) << why;
   CNetIO netio;
   netio.InitTargetOID(kFirst, kSecond);
   Reports first, second;
@@ -130,8 +195,8 @@ TEST(V3DiscoveryFromResponder, AnAnswerWithoutASysObjectIdNeverMatchesOnAnEarlie
   EXPECT_TRUE(netio.FindSnmpV3Agent(nullptr, "127.0.0.2", nullptr, Collect, &first, false));
   EXPECT_EQ(first, (Reports{{"127.0.0.2", 1}}));
   SNMPv3MsgID = 200;
-  EXPECT_TRUE(netio.FindSnmpV3Agent(nullptr, "127.0.0.3", nullptr, Collect, &second, false));
-  EXPECT_EQ(bare.Received().size(), 2u);
+  EXPECT_TRUE(netio.FindSnmpV3Agent(nullptr, "127.0.0.2", nullptr, Collect, &second, false));
+  EXPECT_EQ(printer.Received().size(), 4u);
   EXPECT_TRUE(second.empty());
 }
 
@@ -156,39 +221,21 @@ class Discovery : public testing::Test {
     return node;
   }
   void Shell(const testenv::LabNode& node, const std::string& script) {
-    testenv::RunResult r = lab_->RunIn(node, {"/bin/sh", "-c", "set -e; " + script});
+    const testenv::RunResult r = testenv::Run({testenv::FindProgram("ip"), "netns", "exec",
+                                               node.netns, "/bin/sh", "-c", "set -e; " + script});
     EXPECT_EQ(r.exitCode, 0) << script << ": " << r.err << r.out;
   }
-  // A second, point-to-point link eth1: MAC 02:00:00:00:01:NN, fe80::ff:fe00:1NN.
-  void Link(const testenv::LabNode& a, const testenv::LabNode& b) {
-    Shell(a, "ip link add eth1 address 02:00:00:00:01:0" + std::to_string(a.number) +
-                 " type veth peer name eth1 address 02:00:00:00:01:0" + std::to_string(b.number) +
-                 " netns " + b.netns);
-    for (const auto* node : {&a, &b})
-      Shell(*node,
-            "sysctl -q -w net.ipv6.conf.eth1.accept_dad=0 && ip link set eth1 addrgenmode eui64 && "
-            "ip link set eth1 up");
-  }
-  static std::string LinkLocalOfEth1(const testenv::LabNode& n) {
-    return "fe80::ff:fe00:10" + std::to_string(n.number);
-  }
   testenv::Snmpd* Agent(const testenv::LabNode& printer, const std::string& sysObjectID,
-                        const std::string& engine = "") {
+                        const std::string& engine) {
     testenv::SnmpdConfig config;
     config.sysObjectID = sysObjectID;
-    config.v1 = engine.empty();
     config.engineIdHex = engine;
-    if (!engine.empty()) config.users = {testnetio::Configured()};
+    config.users = {testnetio::Configured()};
     std::string why;
     agents_.push_back(std::make_unique<testenv::Snmpd>(config));
     EXPECT_TRUE(lab_->Enter(printer, &why)) << why;
     EXPECT_TRUE(agents_.back()->Start(&why)) << why;
     return agents_.back().get();
-  }
-  // The log is read once it holds the expected count, never before.
-  static void ExpectRequests(const testenv::Snmpd* agent, int count) {
-    agent->WaitForRequests(count, std::chrono::seconds(2));
-    EXPECT_EQ(agent->RequestCount(), count) << agent->Log();
   }
   void Enter(const testenv::LabNode& node) {
     std::string why;
@@ -202,61 +249,13 @@ class Discovery : public testing::Test {
   std::atomic<bool> stop_{false};
 };
 
-// One printer answers with a target, one with the start of the other, one
-// with another object; the first also sits on a second link.
-TEST_F(Discovery, V1BroadcastReportsEachMatchingAnswerFromEveryIPv4Interface) {
-  testenv::LabNode *client = Node("client", true, false), *first = Node("first", true, false),
-                   *second = Node("second", true, false), *other = Node("other", true, false);
-  ASSERT_FALSE(HasFailure());
-  Link(*client, *first);
-  // Only the two links: loopback would cost a silent second.
-  Shell(*client, "ip addr del 127.0.0.1/8 dev lo && ip addr add 10.209.0.1/24 dev eth1");
-  Shell(*first, "ip addr add 10.209.0.2/24 dev eth1");
-  testenv::Snmpd *firstAgent = Agent(*first, kFirst), *secondAgent = Agent(*second, kSecondStart),
-                 *otherAgent = Agent(*other, kOther);
-  Enter(*client);
-  ASSERT_FALSE(HasFailure());
-  netio_.InitTargetOID(kFirst, kSecond);
-  Reports reports;
-  EXPECT_TRUE(netio_.FindSnmpAgent(nullptr, "255.255.255.255", kAnyOid, Collect, &reports, true));
-  // Three sends per interface, every answer reported: no de-duplication.
-  EXPECT_EQ(reports, (Reports{{first->ipv4, 3}, {"10.209.0.2", 3}, {second->ipv4, 3}}));
-  ExpectRequests(firstAgent, 6);
-  ExpectRequests(secondAgent, 3);
-  ExpectRequests(otherAgent, 3);
-}
-
-// The client has lo (1), eth0 (2) with no IPv6 agent, and eth1 (3) to the
-// printer: the scan fails on loopback, meets silence and finds index 3;
-// the second call sends on index 3 only (scanning on a remembered scope once
-// sent the same request up to 65536 times).
-TEST_F(Discovery, V1ScanProbesOnceThenUsesTheRememberedIndex) {
-  testenv::LabNode *client = Node("client", true, true), *printer = Node("printer", true, false);
-  ASSERT_FALSE(HasFailure());
-  Link(*client, *printer);
-  Shell(*client, "ip -6 route add multicast ff00::/8 dev eth0 table local metric 1");
-  testenv::Snmpd* agent = Agent(*printer, kFirst);
-  Enter(*client);
-  ASSERT_FALSE(HasFailure());
-  ASSERT_EQ(if_nametoindex("eth1"), 3u);
-  netio_.InitTargetOID(kFirst, kSecond);
-  const std::string printerV6 = LinkLocalOfEth1(*printer);
-  for (const int v6Answers : {1, 3}) {
-    Reports reports;
-    EXPECT_TRUE(netio_.FindSnmpAgent3Times(nullptr, kAnyOid, Collect, &reports));
-    EXPECT_EQ(reports, (Reports{{printer->ipv4, 3}, {printerV6, v6Answers}}));
-    EXPECT_EQ(scope_id, 3);
-    EXPECT_STREQ(g_ifsName, "%eth1");
-    ExpectRequests(agent, v6Answers == 1 ? 4 : 10);
-  }
-}
-
-// Printers that answer SNMPv3 only: one we look for, one of another kind, one
-// whose engine ID has another enterprise's form.
-TEST_F(Discovery, V3ReportsOnlyTheAuthenticatedMatchingAgentByBroadcastAndMulticast) {
+// Printers answering both versions: one we look for, one of another kind, one whose engine ID
+// has another enterprise's form. SNMPv1 has no engine to judge.
+TEST_F(Discovery, V1ReportsEveryMatchV3OnlyTheAuthenticatedOneByBroadcastAndMulticast) {
   testenv::LabNode *client = Node("client", true, true), *wanted = Node("wanted", true, true),
                    *other = Node("other", true, true), *foreign = Node("foreign", true, true);
   ASSERT_FALSE(HasFailure());
+  // Only eth0: loopback would cost a silent second.
   Shell(*client, "ip addr del 127.0.0.1/8 dev lo");
   testenv::Snmpd *wantedAgent = Agent(*wanted, kFirst, "80000B930300000000AA01"),
                  *otherAgent = Agent(*other, kOther, "80000B930300000000AA02"),
@@ -264,7 +263,11 @@ TEST_F(Discovery, V3ReportsOnlyTheAuthenticatedMatchingAgentByBroadcastAndMultic
   Enter(*client);
   ASSERT_FALSE(HasFailure());
   netio_.InitTargetOID(kFirst, kSecond);
-  Reports byBroadcast, byMulticast;
+  Reports byV1, byBroadcast, byMulticast;
+  EXPECT_TRUE(
+      netio_.FindSnmpAgent(nullptr, "255.255.255.255", "1.3.6.1.2.1.1.2.0", Collect, &byV1, true));
+  // Three sends, every answer reported: no de-duplication.
+  EXPECT_EQ(byV1, (Reports{{wanted->ipv4, 3}, {foreign->ipv4, 3}}));
   EXPECT_TRUE(
       netio_.FindSnmpV3Agent("unused", "255.255.255.255", "unused", Collect, &byBroadcast, true));
   EXPECT_EQ(byBroadcast, (Reports{{wanted->ipv4, 1}}));
@@ -272,9 +275,13 @@ TEST_F(Discovery, V3ReportsOnlyTheAuthenticatedMatchingAgentByBroadcastAndMultic
   EXPECT_TRUE(netio_.FindSnmpV3Agent(nullptr, "ff02::1", nullptr, Collect, &byMulticast, false));
   EXPECT_EQ(byMulticast, (Reports{{wanted->linkLocal, 1}}));
   EXPECT_EQ(scope_id, 7);
-  // Per scan the engine-ID request, then the authenticated one where the engine ID is accepted.
-  for (const testenv::Snmpd* agent : {wantedAgent, otherAgent}) ExpectRequests(agent, 4);
-  ExpectRequests(foreignAgent, 2);
+  // Per SNMPv3 scan the engine-ID request, then the authenticated one where the engine ID passes.
+  // The log is read once it holds the expected count, never before.
+  for (const auto& [agent, count] :
+       {std::pair{wantedAgent, 3 + 4}, {otherAgent, 3 + 4}, {foreignAgent, 3 + 2}}) {
+    agent->WaitForRequests(count, std::chrono::seconds(2));
+    EXPECT_EQ(agent->RequestCount(), count) << agent->Log();
+  }
 }
 
 // The printer on eth0 stays silent; an impostor on the client's eth1 holds
@@ -284,7 +291,13 @@ TEST_F(Discovery, ASecondLinkHoldingThePrintersLinkLocalAddressIsNotTaken) {
   testenv::LabNode *client = Node("client", false, true), *printer = Node("printer", false, true),
                    *impostor = Node("impostor", false, true);
   ASSERT_FALSE(HasFailure());
-  Link(*client, *impostor);
+  // A second, point-to-point link eth1: the client's end is fe80::ff:fe00:101.
+  Shell(*client, "ip link add eth1 address 02:00:00:00:01:01 type veth peer name eth1 netns " +
+                     impostor->netns);
+  for (const auto* node : {client, impostor})
+    Shell(*node,
+          "sysctl -q -w net.ipv6.conf.eth1.accept_dad=0 && ip link set eth1 addrgenmode eui64 && "
+          "ip link set eth1 up");
   Shell(*impostor, "ip addr add " + printer->linkLocal + "/64 dev eth1 nodad");
   Shell(*client, "sysctl -q -w net.ipv4.ip_local_port_range='40000 40001'");
   std::string why;
@@ -299,8 +312,8 @@ TEST_F(Discovery, ASecondLinkHoldingThePrintersLinkLocalAddressIsNotTaken) {
   const int fd = ::socket(AF_INET6, SOCK_DGRAM, 0);
   ASSERT_EQ(bind(fd, &local.sa, sizeof local.v6), 0) << strerror(errno);
   for (uint16_t i = 0; i < 2; ++i)
-    ASSERT_TRUE(netio::ParseNumericAddress((LinkLocalOfEth1(*client) + "%eth1").c_str(), AF_INET6,
-                                           uint16_t(40000 + i), &targets[i]));
+    ASSERT_TRUE(netio::ParseNumericAddress("fe80::ff:fe00:101%eth1", AF_INET6, uint16_t(40000 + i),
+                                           &targets[i]));
   const Bytes answer =
       testmsg::Response(testmsg::kDeviceIdOid, 0x04, testmsg::Text(testenv::DeviceIdWithLevel(77)));
   sender_ = std::thread([this, fd, answer, targets] {
@@ -315,31 +328,13 @@ TEST_F(Discovery, ASecondLinkHoldingThePrintersLinkLocalAddressIsNotTaken) {
   netio::SetDiagnosticsSink(nullptr);
   const std::string host = printer->linkLocal + "%eth0";
   PRINTER_STATUS status{};
-  char name[256] = "untouched";
   EXPECT_EQ(NetworkReadStatusV6("public", host.c_str(), &status), 0);
-  EXPECT_EQ(netio_.TavraNetworkGetPrinterName(host.c_str(), 0, name, 256), -1);
-  EXPECT_STREQ(name, "untouched");
-  EXPECT_TRUE(silent.WaitForRequests(6, std::chrono::milliseconds(2000)))
+  EXPECT_TRUE(silent.WaitForRequests(3, std::chrono::milliseconds(2000)))
       << "the requests left by eth0";
 }
 
-// IPv4 and UDP headers and `payload`, from `source`:161 to `to`.
-std::vector<uint8_t> Forged(uint32_t source, const sockaddr_in& to, const Bytes& payload) {
-  std::vector<uint8_t> packet(sizeof(iphdr) + sizeof(udphdr) + payload.size());
-  auto* ip = reinterpret_cast<iphdr*>(packet.data());
-  ip->version = 4, ip->ihl = 5, ip->ttl = 64, ip->protocol = IPPROTO_UDP;
-  ip->tot_len = htons(static_cast<uint16_t>(packet.size()));
-  ip->saddr = htonl(source), ip->daddr = to.sin_addr.s_addr;
-  auto* udp = reinterpret_cast<udphdr*>(packet.data() + sizeof(iphdr));
-  udp->source = htons(161), udp->dest = to.sin_port;
-  udp->len = htons(static_cast<uint16_t>(sizeof(udphdr) + payload.size()));
-  memcpy(packet.data() + sizeof(iphdr) + sizeof(udphdr), payload.data(), payload.size());
-  return packet;
-}
-
-// Matching answers from 3000 forged sources, twice over, in one scan: at most
-// 1024 agents are reported and the allocations stay those of the agents kept.
-// Unbounded, it once grew to millions of agents and hundreds of megabytes.
+// Matching answers from 3000 forged sources in one scan: at most 1024 agents are
+// reported. Unbounded, it once grew to millions of agents and hundreds of megabytes.
 TEST_F(Discovery, AFloodOfForgedAgentsKeepsAtMost1024) {
   testenv::LabNode *client = Node("client", true, false), *flooder = Node("flooder", true, false);
   ASSERT_FALSE(HasFailure());
@@ -360,14 +355,21 @@ TEST_F(Discovery, AFloodOfForgedAgentsKeepsAtMost1024) {
     socklen_t length = sizeof client;
     if (recvfrom(listener, request, sizeof request, 0, reinterpret_cast<sockaddr*>(&client),
                  &length) > 0) {
-      for (int pass = 0; pass < 2 && !stop_; ++pass) {
-        for (uint32_t i = 0; i < 3000 && !stop_; ++i) {
-          const auto packet =
-              Forged((10u << 24) | (99u << 16) | (i / 250 << 8) | (i % 250 + 1), client, answer);
-          sendto(raw, packet.data(), packet.size(), 0, reinterpret_cast<sockaddr*>(&client),
-                 sizeof client);
-          std::this_thread::sleep_for(std::chrono::microseconds(50));
-        }
+      // IPv4 and UDP headers around the answer, from 10.99.x.y:161.
+      std::vector<uint8_t> packet(sizeof(iphdr) + sizeof(udphdr) + answer.size());
+      auto* ip = reinterpret_cast<iphdr*>(packet.data());
+      auto* udp = reinterpret_cast<udphdr*>(packet.data() + sizeof(iphdr));
+      ip->version = 4, ip->ihl = 5, ip->ttl = 64, ip->protocol = IPPROTO_UDP;
+      ip->tot_len = htons(static_cast<uint16_t>(packet.size()));
+      ip->daddr = client.sin_addr.s_addr;
+      udp->source = htons(161), udp->dest = client.sin_port;
+      udp->len = htons(static_cast<uint16_t>(sizeof(udphdr) + answer.size()));
+      memcpy(packet.data() + sizeof(iphdr) + sizeof(udphdr), answer.data(), answer.size());
+      for (uint32_t i = 0; i < 3000 && !stop_; ++i) {
+        ip->saddr = htonl((10u << 24) | (99u << 16) | (i / 250 << 8) | (i % 250 + 1));
+        sendto(raw, packet.data(), packet.size(), 0, reinterpret_cast<sockaddr*>(&client),
+               sizeof client);
+        std::this_thread::sleep_for(std::chrono::microseconds(50));
       }
     }
     close(listener);
@@ -377,12 +379,8 @@ TEST_F(Discovery, AFloodOfForgedAgentsKeepsAtMost1024) {
   netio_.InitTargetOID(kFirst, kSecond);
   netio::SetDiagnosticsSink(nullptr);
   Reports reports;
-  g_allocations = 0;
-  t_counting = true;
   EXPECT_TRUE(netio_.FindSnmpAgent("public", "255.255.255.255", kFirst, Collect, &reports, true));
-  t_counting = false;
   EXPECT_EQ(reports.size(), 1024u);
-  EXPECT_LT(g_allocations, 1024 + 64);  // one map node per agent kept, and a little for the scan
 }
 
 }  // namespace
