@@ -61,7 +61,6 @@ LabNode* Lab::AddNode(const std::string& name, const NodeOptions& options, std::
   node->name = name;
   node->number = static_cast<int>(nodes_.size()) + 1;
   node->netns = prefix_ + "-" + name;
-  node->ifname = "eth0";
   char hex[2][8];
   snprintf(hex[0], sizeof hex[0], "%02x", node->number);
   snprintf(hex[1], sizeof hex[1], "%x", node->number);

@@ -14,7 +14,6 @@ namespace testenv {
 struct LabNode {
   std::string name;       // the test's name for it: "client", "printer"
   std::string netns;      // unique to this test process
-  std::string ifname;     // "eth0"
   int number = 0;         // MAC 02:00:00:00:00:NN, 10.208.0.NN, fd00:208::NN
   std::string ipv4;       // "" when the node has no IPv4
   std::string ipv6;       // the global address, "" when none
