@@ -4,9 +4,8 @@
 #include "status/TavraCmd.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  fuzz::Input in{data, data + size};
-  const unsigned capacity = in.Byte();
-  const std::string rest = in.Bytes(in.remaining());
+  const unsigned capacity = size ? data[0] : 0;
+  const std::string rest(reinterpret_cast<const char*>(data) + (size ? 1 : 0), size ? size - 1 : 0);
   const auto target = fuzz::Copy(nullptr, capacity);  // exactly `capacity` octets
   const auto source = fuzz::Copy(rest.c_str(), rest.size() + 1);
   const int stored =

@@ -5,18 +5,16 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > kSnmpV3WorkSize) return 0;
-  fuzz::Input in{data, data + size};
-  const uint8_t variant = in.Byte();
-  snmpv3test::Message m;
-  m.engineId.assign(fuzz::kEngineId, fuzz::kEngineId + sizeof fuzz::kEngineId);
-  m.boots = 7;
-  m.time = 4000;
-  m.user = fuzz::Setup().credentials.userName;
-  const std::string message = fuzz::Seal(m, in.Bytes(in.remaining()), variant & 1,
-                                         std::string("\0\0\0\x07\x11\x22\x33\x44", 8));
-  const auto msg = fuzz::Copy(message.data(), message.size());
+  const uint8_t variant = size ? data[0] : 0;
   _SNMP_PARAM_V3 params =
       fuzz::Params(variant & 2 ? searchAgentProCallbackEx2 : outputDeviceIdValue);
+  const snmpv3test::Bytes engine(std::begin(fuzz::kEngineId), std::end(fuzz::kEngineId));
+  snmpv3test::Message m =
+      snmpv3test::Response(engine, params.userName, params.authKey, params.privKey, "");
+  if (size) m.scoped.assign(data + 1, data + size);
+  if (!(variant & 1)) m.flags = kSnmpV3FlagAuth, m.salt.clear();
+  const snmpv3test::Bytes message = snmpv3test::Encode(m);
+  const auto msg = fuzz::Copy(message.data(), message.size());
   unsigned char errorStatus, errorIndex;
   const int result = CNetIO::parseSnmpV3AuthenticatedResponse(
       msg.get(), int(message.size()), nullptr, nullptr, &errorStatus, &errorIndex, &params);

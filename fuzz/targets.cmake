@@ -6,5 +6,4 @@ set(USBINK_FUZZ_TARGETS
   device_id
   snmpv1_response
   snmpv3_response
-  snmpv3_sealed
-  snmpv3_roundtrip)
+  snmpv3_sealed)

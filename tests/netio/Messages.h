@@ -59,8 +59,8 @@ inline Bytes Binding(const Bytes& oid, unsigned char tag, const Bytes& value) {
 // A GetResponse around an already encoded binding list's contents.
 inline Bytes ResponseWithList(const Bytes& listContents, const std::string& community = "public",
                               unsigned char pduTag = 0xA2, unsigned char errorStatus = 0) {
-  const Bytes pdu = Cat({Hex("02 01 00 02 01"), {errorStatus}, Hex("02 01 00"),
-                         Tlv(0x30, listContents)});
+  const Bytes pdu =
+      Cat({Hex("02 01 00 02 01"), {errorStatus}, Hex("02 01 00"), Tlv(0x30, listContents)});
   return Tlv(0x30, Cat({Hex("02 01 00"), Tlv(0x04, Text(community)), Tlv(pduTag, pdu)}));
 }
 

@@ -21,7 +21,8 @@ using testmsg::Tlv;
 
 inline Bytes Int(uint32_t v) {
   Bytes c;
-  do c.insert(c.begin(), uint8_t(v)); while (v >>= 8);
+  do c.insert(c.begin(), uint8_t(v));
+  while (v >>= 8);
   if (c[0] & 0x80) c.insert(c.begin(), 0);
   return Tlv(0x02, c);
 }
