@@ -153,7 +153,6 @@ RunResult Run(const std::vector<std::string>& argv, const std::vector<std::strin
   posix_spawn_file_actions_destroy(&fa);
   int status = 0;
   if (pid > 0 && !WaitFor(pid, &status, limit)) {
-    r.timedOut = true;
     kill(pid, SIGKILL);
     WaitFor(pid, &status, std::chrono::seconds(5));
   }

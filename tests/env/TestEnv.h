@@ -68,7 +68,6 @@ class Process {
 struct RunResult {
   int exitCode = -1;  // exit status, or 128 + signal
   std::string out, err;
-  bool timedOut = false;
 };
 
 // Runs a program to completion (killed after `limit`), feeding `input` on stdin.
