@@ -1,9 +1,5 @@
-// The one set-up of every fuzz target: a check that aborts (a crash to
-// libFuzzer, a failure to the replay test), exactly sized copies of the input,
-// and the library prepared once: diagnostics off,
-// discovery's capture names and targets set, and the configured credentials
-// localised to a fixed engine (a derivation digests 1 MiB, far too slow per
-// input), so that answers sealed under them reach past HMAC and DES.
+// The fuzz targets' set-up: an aborting check, exact copies, and the library prepared once, its
+// keys localised to a fixed engine (a derivation digests 1 MiB, too slow per input).
 #pragma once
 
 #include <cstdio>

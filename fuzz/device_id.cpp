@@ -1,6 +1,5 @@
-// The device-ID decoder on arbitrary text: a record is reported only when
-// "STS:" is there and exactly 108 octets decode after it, and then its base64
-// text is the first 144 significant characters after the first key.
+// The device-ID decoder on arbitrary text: a record's base64 text is the first 144 significant
+// characters after the first "STS:".
 #include <cctype>
 
 #include "fuzz/FuzzSupport.h"

@@ -1,6 +1,5 @@
-// Runs a fuzz target's entry without libFuzzer, for the ordinary test run:
-// every file under the directories given (a missing one is skipped), in name
-// order, each in a heap buffer of exactly its size.
+// A fuzz target's entry without libFuzzer: every file under the directories given (a missing one
+// is skipped), in name order, each in an exactly sized heap buffer.
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>

@@ -1,7 +1,5 @@
-// CNetIO::parseSnmpV3Response on an arbitrary datagram with the fixed
-// engine's keys (so captured authPriv answers verify and decipher), with the
-// status read's callback; the authenticated-only entry, with discovery's
-// capture callback, may never accept what the plain one refuses.
+// Both SNMPv3 readers on an arbitrary datagram with the fixed engine's keys: the authenticated
+// one (discovery's callback) never accepts what the plain one (the status read's) refuses.
 #include "fuzz/FuzzSupport.h"
 
 static int Parse(const uint8_t* data, size_t size, SnmpValueCallback callback, bool authenticated) {

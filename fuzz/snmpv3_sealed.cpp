@@ -1,6 +1,5 @@
-// An SNMPv3 answer whose scoped PDU is the fuzzer's, sealed with the fixed
-// engine's keys (enciphered when the first octet asks for privacy), so the
-// mutations reach the reading of the deciphered scoped PDU and the callbacks.
+// An SNMPv3 answer around the fuzzer's scoped PDU, sealed with the fixed engine's keys (enciphered
+// when the first octet asks), so mutations reach past HMAC and DES.
 #include "fuzz/FuzzSupport.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -2,7 +2,6 @@
 # libFuzzer (USBINK_FUZZ); tests/robust/ links the same sources with a replay
 # main, so the corpus and the regression inputs run in every test run.
 set(USBINK_FUZZ_TARGETS
-  base64_decode
   device_id
   snmpv1_response
   snmpv3_response

@@ -1,8 +1,5 @@
-// Two properties of every decoder of octets from the network: each prefix of
-// an accepted message is refused, and each single-octet edit is refused or
-// decodes the same. Every variant lies in a heap buffer of exactly its size,
-// so under ASan a read past the end is a report. A decoder of unauthenticated
-// messages, where an edit may change what is read, summarises acceptance alone.
+// Every prefix of an accepted message is refused; every single-octet edit is refused or decodes
+// the same. Each variant lies in an exactly sized heap buffer, so ASan reports a read past it.
 #pragma once
 
 #include <gtest/gtest.h>

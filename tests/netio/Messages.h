@@ -1,6 +1,5 @@
-// The tests' one message encoder, front to back over vectors, so the client's
-// readers and builders (back to front) are checked against something other
-// than each other. SNMPv1 messages here; SNMPv3 ones build on it.
+// The tests' one message encoder, front to back, so the client's back-to-front builders and its
+// readers are checked against something other than each other.
 #pragma once
 
 #include <cctype>

@@ -1,5 +1,4 @@
-// SNMPv3 messages on the tests' encoder. Keys sign and encipher through the
-// USM functions, which have RFC vectors of their own.
+// SNMPv3 messages on the tests' encoder, signed and enciphered by the USM functions under test.
 #pragma once
 
 #include <algorithm>
@@ -28,7 +27,6 @@ inline Bytes Int(uint32_t v) {
 }
 inline Bytes Octets(const Bytes& b) { return Tlv(0x04, b); }
 inline Bytes Text(const std::string& s) { return Octets(Bytes(s.begin(), s.end())); }
-inline Bytes DeviceIdOid() { return testmsg::kDeviceIdOid; }
 // usmStatsUnknownEngineIDs.0
 inline Bytes UnknownEngineIdsOid() { return Hex("2B 06 01 06 03 0F 01 01 04 00"); }
 
@@ -48,27 +46,22 @@ struct Message {
   const uint8_t* authKey = nullptr;
   const uint8_t* privKey = nullptr;  // enciphers when the privacy flag is set
   Bytes salt, contextEngineId;
-  std::string contextName;
   uint8_t pduTag = 0xA2;
-  uint32_t requestId = 1, errorStatus = 0;
+  uint32_t errorStatus = 0;
   std::vector<Binding> bindings;
-  Bytes rawMsgData;  // sent as is instead of the (enciphered) scoped PDU, when not empty
-  Bytes scoped;      // the scoped PDU's octets, enciphered with privacy, when not empty
+  Bytes scoped;  // the scoped PDU's octets, enciphered with privacy, when not empty
 };
 
 inline Bytes ScopedPdu(const Message& m) {
   Bytes list;
   for (const auto& b : m.bindings) list = Cat({list, Tlv(0x30, Cat({Tlv(0x06, b.oid), b.value}))});
-  const Bytes pdu =
-      Tlv(m.pduTag, Cat({Int(m.requestId), Int(m.errorStatus), Int(0), Tlv(0x30, list)}));
-  return Tlv(0x30, Cat({Octets(m.contextEngineId), Text(m.contextName), pdu}));
+  const Bytes pdu = Tlv(m.pduTag, Cat({Int(1), Int(m.errorStatus), Int(0), Tlv(0x30, list)}));
+  return Tlv(0x30, Cat({Octets(m.contextEngineId), Text(""), pdu}));
 }
 
 inline Bytes Encode(const Message& m) {
-  Bytes msgData = !m.rawMsgData.empty() ? m.rawMsgData
-                  : !m.scoped.empty()   ? m.scoped
-                                        : ScopedPdu(m);
-  if ((m.flags & kSnmpV3FlagPriv) && m.rawMsgData.empty()) {
+  Bytes msgData = m.scoped.empty() ? ScopedPdu(m) : m.scoped;
+  if (m.flags & kSnmpV3FlagPriv) {
     Bytes cipher((msgData.size() + 7) & ~size_t{7});
     uint8_t salt[kUsmSaltLen] = {}, iv[kUsmSaltLen];
     memcpy(salt, m.salt.data(), std::min(m.salt.size(), sizeof salt));
@@ -114,7 +107,7 @@ inline Message Response(const Bytes& engineId, const std::string& user, const ui
   m.privKey = privKey;
   m.salt = Hex("00 00 00 07 11 22 33 44");
   m.pduTag = 0xA2;
-  m.bindings = {{DeviceIdOid(), Text(deviceId)}};
+  m.bindings = {{testmsg::kDeviceIdOid, Text(deviceId)}};
   return m;
 }
 

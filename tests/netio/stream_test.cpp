@@ -1,5 +1,4 @@
-// The stream connection against a TCP listener of the test on loopback, in a
-// namespace of its own; the socket underneath and IPv4 sending have tests of their own.
+// The stream connection against the test's own TCP listener on loopback, in its own namespace.
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <unistd.h>

@@ -1,5 +1,4 @@
-// The base64 codec (RFC 4648 vectors, separators, short and malformed groups,
-// capacities) and the device ID's "STS:" field decoded into the 108-byte record.
+// The base64 codec and the device ID's "STS:" field decoded into the 108-byte record.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -14,20 +13,13 @@
 namespace {
 
 TEST(Base64, VectorsBothWaysAndExactTargets) {
-  std::string all;                   // every character of the alphabet in its place
-  for (int i = 0; i < 64; i += 4) {  // the 6-bit values i .. i + 3 in three octets
-    const int v = i << 18 | (i + 1) << 12 | (i + 2) << 6 | (i + 3);
-    all += {char(v >> 16), char(v >> 8), char(v)};
-  }
-  const std::pair<std::string, std::string> rows[] = {
-      {"", ""},
-      {"f", "Zg=="},
-      {"fo", "Zm8="},
-      {"foo", "Zm9v"},
-      {"foob", "Zm9vYg=="},
-      {"fooba", "Zm9vYmE="},
-      {"foobar", "Zm9vYmFy"},
-      {all, "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/"}};
+  const std::pair<std::string, std::string> rows[] = {{"", ""},
+                                                      {"f", "Zg=="},
+                                                      {"fo", "Zm8="},
+                                                      {"foo", "Zm9v"},
+                                                      {"foob", "Zm9vYg=="},
+                                                      {"fooba", "Zm9vYmE="},
+                                                      {"foobar", "Zm9vYmFy"}};
   for (const auto& [bytes, text] : rows) {
     std::vector<char> encoded(text.size() + 1);
     EXPECT_EQ(1, base64_encode(reinterpret_cast<const unsigned char*>(bytes.data()),
@@ -43,19 +35,15 @@ TEST(Base64, DecodeTable) {
   // text, capacity, result, what the target holds afterwards (also on -1)
   const std::tuple<const char*, unsigned, int, const char*> rows[] = {
       // Separators and URL-safe letters are skipped; a text stopping mid-group reads as padded.
-      {"Zm9v\r\nYmFy\n", 64, 6, "foobar"},
-      {"\x80Zm9v\xff-_.YmFy", 64, 6, "foobar"},
+      {"\x80Zm9v\r\n\xff-_.YmFy", 64, 6, "foobar"},
       {"YWI", 64, 2, "ab"},
-      {"Y", 64, 0, ""},
+      {"+/+/", 64, 3, "\xfb\xff\xbf"},
       // Decoding stops after the first short group, and quietly at a malformed one.
       {"YQ==Zm9v", 64, 1, "a"},
       {"YWJjYW=j", 64, 3, "abc"},
-      {"=YWJ", 64, 0, ""},
       // A group that does not fit fails the call; earlier ones stay.
       {"YWJjYWJj", 4, -1, "abc"},
-      {"YWJj", 3, 3, "abc"},
-      {"YWI=", 1, -1, ""},
-      {"====", 0, 0, ""}};
+      {"YWJj", 3, 3, "abc"}};
   for (const auto& [text, capacity, result, bytes] : rows) {
     const size_t size = strlen(text) + 1;  // exactly sized: no read past the terminator
     auto exact = std::make_unique<char[]>(size);
@@ -79,8 +67,6 @@ TEST(DeviceId, DecodeTable) {
   const std::tuple<std::string, int, size_t> rows[] = {
       {"MFG:Acme;CMD:PCL;STS:" + f + ";", 0, 108},
       {"STS:" + cut + ";", 0, 108},
-      {"MFG:Acme;STS:" + f + ";MDL:X;", -1, 108},
-      {"STS:" + f + "=;MDL:X;", 0, 108},
       {"STS:" + f + ";1", 0, 108},
       {"STS:" + f + ";12", -1, 108},
       {"MFG:Acme;STS:" + f.substr(0, 140) + ";", -1, 105},
