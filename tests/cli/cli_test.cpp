@@ -1,13 +1,9 @@
 // The netio front end: its rules and texts in process; the executable end to
-// end, each command once, against snmpd printers in the test's own namespace.
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
+// end against snmpd printers in the test's own namespace.
 
 #include <algorithm>
 #include <future>
 #include <sstream>
-#include <thread>
 
 #include "cli/Json.h"
 #include "cli/Options.h"
@@ -34,8 +30,7 @@ std::vector<std::string> Words(const std::string& line) {
 }
 
 // One printer answering SNMPv1 and SNMPv3 on 127.0.0.1 and ::1 (level octet
-// 0xAA: bit 7 is not part of the level), one SNMPv3 only on 127.0.0.3;
-// 127.0.0.2 stays silent.
+// 0xAA: bit 7 is not the level's); 127.0.0.2 stays silent.
 class Netio : public testing::Test {
  protected:
   void SetUp() override {
@@ -45,25 +40,20 @@ class Netio : public testing::Test {
                 why);
     _SNMP_PARAM_V3 params{};
     SnmpV3FillCredentials(&params);
-    for (const auto& [address, v1, level] :
-         {std::tuple{"udp:127.0.0.1:161,udp6:[::1]:161", true, 0xAA},
-          {"udp:127.0.0.3:161", false, 17}}) {
-      testenv::SnmpdConfig config;
-      config.agentAddress = address;
-      config.v1 = v1;
-      config.engineIdHex = std::string("80000B930300000000000000") + (v1 ? "2A" : "2B");
-      config.users = {{params.userName, params.authPassword, params.privPassword}};
-      config.deviceId = testenv::DeviceIdWithLevel(static_cast<uint8_t>(level));
-      config.sysObjectID = kPrinter;
-      config.sysName = "ink-jet-7";
-      config.extraLines = {std::string("override ") + kFwOid + " octet_str 0x" +
-                           testenv::Hex({kHostileFw.begin(), kHostileFw.end()})};
-      agents_.push_back(std::make_unique<testenv::Snmpd>(config));
-      ASSERT_TRUE(agents_.back()->Start(&why)) << why;
-    }
+    testenv::SnmpdConfig config;
+    config.agentAddress = "udp:127.0.0.1:161,udp6:[::1]:161";
+    config.engineIdHex = "80000B9303000000000000002A";
+    config.users = {{params.userName, params.authPassword, params.privPassword}};
+    config.deviceId = testenv::DeviceIdWithLevel(0xAA);
+    config.sysObjectID = kPrinter;
+    config.sysName = "ink-jet-7";
+    config.extraLines = {std::string("override ") + kFwOid + " octet_str 0x" +
+                         testenv::Hex({kHostileFw.begin(), kHostileFw.end()})};
+    agent_ = std::make_unique<testenv::Snmpd>(config);
+    ASSERT_TRUE(agent_->Start(&why)) << why;
   }
   testenv::TempDir hosts_;
-  std::vector<std::unique_ptr<testenv::Snmpd>> agents_;
+  std::unique_ptr<testenv::Snmpd> agent_;
 };
 
 // Every row at once, so the waits for silent printers overlap.
@@ -85,8 +75,6 @@ TEST_F(Netio, StatusInfoAndDiscover) {
   } rows[] = {
       {"status 127.0.0.1", 0, "black: 42%", ""},
       {"status ::1 --raw --json", 0, json("::1", v1), ""},
-      {"status 127.0.0.3 --json", 0,
-       json("127.0.0.3", R"("protocol": "SNMPv3", "black_level": 17)"), ""},
       {"status 127.0.0.2 --json", 1, json("127.0.0.2", R"("error": ")" + noRecord + "127.0.0.2\""),
        "netio: " + noRecord + "127.0.0.2"},
       // A name through the system resolver, IPv6 first.
@@ -112,7 +100,7 @@ TEST_F(Netio, StatusInfoAndDiscover) {
 }
 
 // A fleet from standard input: each printer once however its address is
-// spelt (four up or down, three with a level), no line that is not quite JSON.
+// spelt (four up or down, two with a level), no line that is not quite JSON.
 TEST_F(Netio, FleetToPrometheus) {
   const std::string fleet =
       "# printers\n127.0.0.1\n127.0.0.3  # v3\n\nname.test\n127.0.0.2\n\t::1\r\n"
@@ -121,50 +109,21 @@ TEST_F(Netio, FleetToPrometheus) {
   const auto r = testenv::Run({kNetio, "status", "--from", "-", "--prometheus"}, {}, 60s, fleet);
   EXPECT_EQ(1, r.exitCode) << r.err;
   const auto count = [&](char c) { return std::count(r.out.begin(), r.out.end(), c); };
-  EXPECT_EQ(7, count('\n') - count('#')) << r.out;
-}
-
-// Ctrl-C ends a transfer the printer (reading 4 KiB every 100 ms) does not
-// take, through the socket's cancel.
-TEST(NetioSend, CtrlCEndsAHeldTransfer) {
-  std::string why, python = testenv::FindProgram("python3");
-  REQUIRE_ENV(testenv::IsolateNetwork(&why) && !python.empty(), why + "python3");
-  testenv::TempDir dir;
-  testenv::Process printer(
-      {python, std::string(USBINK_SOURCE_DIR) + "/tests/env/holding-peer.py", "9100"}, {},
-      dir / "printer.log");
-  ASSERT_TRUE(printer.WaitForLog("ready", 10s)) << printer.Log();
-  testenv::WriteFile(dir / "job.prn", "");
-  ASSERT_EQ(0, truncate((dir / "job.prn").c_str(), 512L * 1024 * 1024));
-  testenv::Process sender({kNetio, "send", "127.0.0.1", "9100", dir / "job.prn"}, {},
-                          dir / "send.log");
-  std::this_thread::sleep_for(500ms);
-  ASSERT_TRUE(sender.running()) << sender.Log();
-  kill(sender.pid(), SIGINT);
-  for (int i = 0; i < 500 && sender.running(); ++i) std::this_thread::sleep_for(10ms);
-  const int status = sender.Stop();
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 130) << status << sender.Log();
+  EXPECT_EQ(6, count('\n') - count('#')) << r.out;
 }
 
 // The command-line rules and the texts made of what a printer sends.
 TEST(NetioInProcess, OptionsAndTexts) {
-  const std::string d = "discover --sysobjectid 1.3.6.1 ";
   const struct {
     std::string line;
     bool ok;
   } commands[] = {
-      {"status printer.example", true},
-      {d + "--target ::1 --community x", true},
-      {"status 127.0.0.1 printer.local", false},
       // IPv4 numbers the resolver would read another way: never resolved.
       {"status 127.1", false},
       {"send 127.0.0.1 65535 job.prn", true},
       {"send 127.0.0.1 65536", false},
-      // 33 octets encoded: one more than a target holds.
-      {"discover --sysobjectid 1.3.6.1.4.1.1.1.1.1.1.1.1.1.1.1.1.1.1.1.1.1.1.1.1.1.1.1.1.1.1.1.1.1",
-       false},
       // A name never becomes a broadcast target.
-      {d + "--target localhost", false},
+      {"discover --sysobjectid 1.3.6.1 --target localhost", false},
   };
   for (const auto& row : commands) {
     std::vector<std::string> args = Words("netio " + row.line);
