@@ -1,9 +1,14 @@
 // The netio front end: its rules and texts in process; the executable end to
 // end against snmpd printers in the test's own namespace.
 
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <future>
 #include <sstream>
+#include <thread>
 
 #include "cli/Json.h"
 #include "cli/Options.h"
@@ -110,6 +115,28 @@ TEST_F(Netio, FleetToPrometheus) {
   EXPECT_EQ(1, r.exitCode) << r.err;
   const auto count = [&](char c) { return std::count(r.out.begin(), r.out.end(), c); };
   EXPECT_EQ(6, count('\n') - count('#')) << r.out;
+}
+
+// Ctrl-C ends a transfer the printer (reading 4 KiB every 100 ms) does not
+// take, through the socket's cancel.
+TEST(NetioSend, CtrlCEndsAHeldTransfer) {
+  std::string why, python = testenv::FindProgram("python3");
+  REQUIRE_ENV(testenv::IsolateNetwork(&why) && !python.empty(), why + "python3");
+  testenv::TempDir dir;
+  testenv::Process printer(
+      {python, std::string(USBINK_SOURCE_DIR) + "/tests/env/holding-peer.py", "9100"}, {},
+      dir / "printer.log");
+  ASSERT_TRUE(printer.WaitForLog("ready", 10s)) << printer.Log();
+  testenv::WriteFile(dir / "job.prn", "");
+  ASSERT_EQ(0, truncate((dir / "job.prn").c_str(), 512L * 1024 * 1024));
+  testenv::Process sender({kNetio, "send", "127.0.0.1", "9100", dir / "job.prn"}, {},
+                          dir / "send.log");
+  std::this_thread::sleep_for(500ms);
+  ASSERT_TRUE(sender.running()) << sender.Log();
+  kill(sender.pid(), SIGINT);
+  for (int i = 0; i < 500 && sender.running(); ++i) std::this_thread::sleep_for(10ms);
+  const int status = sender.Stop();
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 130) << status << sender.Log();
 }
 
 // The command-line rules and the texts made of what a printer sends.
