@@ -59,12 +59,12 @@ LabNode* Lab::AddNode(const std::string& name, const NodeOptions& options, std::
   }
   auto node = std::make_unique<LabNode>();
   node->name = name;
-  node->number = static_cast<int>(nodes_.size()) + 1;
+  const int number = static_cast<int>(nodes_.size()) + 1;
   node->netns = prefix_ + "-" + name;
   char hex[2][8];
-  snprintf(hex[0], sizeof hex[0], "%02x", node->number);
-  snprintf(hex[1], sizeof hex[1], "%x", node->number);
-  const std::string port = "p" + std::to_string(node->number);
+  snprintf(hex[0], sizeof hex[0], "%02x", number);
+  snprintf(hex[1], sizeof hex[1], "%x", number);
+  const std::string port = "p" + std::to_string(number);
   if (!Ip({"netns", "add", node->netns}, "", why)) return nullptr;
   namespaces_.push_back(node->netns);
   // The peer is born inside the node's namespace: nothing touches the host's.
@@ -77,7 +77,7 @@ LabNode* Lab::AddNode(const std::string& name, const NodeOptions& options, std::
   std::string script = options.ipv6 ? "sysctl -q -w net.ipv6.conf.eth0.accept_dad=0"
                                     : "sysctl -q -w net.ipv6.conf.eth0.disable_ipv6=1";
   script += " && ip link set lo up && ip link set eth0 addrgenmode eui64";
-  if (options.ipv4) node->ipv4 = "10.208.0." + std::to_string(node->number);
+  if (options.ipv4) node->ipv4 = "10.208.0." + std::to_string(number);
   if (options.ipv4) script += " && ip addr add " + node->ipv4 + "/24 dev eth0";
   if (options.ipv6) node->linkLocal = std::string("fe80::ff:fe00:") + hex[1];
   if (options.ipv6 && options.ipv6Global) node->ipv6 = std::string("fd00:208::") + hex[1];

@@ -14,8 +14,7 @@ namespace testenv {
 struct LabNode {
   std::string name;       // the test's name for it: "client", "printer"
   std::string netns;      // unique to this test process
-  int number = 0;         // MAC 02:00:00:00:00:NN, 10.208.0.NN, fd00:208::NN
-  std::string ipv4;       // "" when the node has no IPv4
+  std::string ipv4;       // "10.208.0.N" for the N-th node, "" when the node has no IPv4
   std::string ipv6;       // the global address, "" when none
   std::string linkLocal;  // "fe80::ff:fe00:NN", "" when IPv6 is off
   std::string busPath;    // the node's D-Bus socket once it has a bus

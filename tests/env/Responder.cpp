@@ -16,22 +16,6 @@ struct Address {
   sockaddr* sa() { return reinterpret_cast<sockaddr*>(&storage); }
 };
 
-// A UDP socket bound to `address`:161.
-int BoundSocket(const std::string& address, std::string* why) {
-  Address a;
-  auto* v4 = reinterpret_cast<sockaddr_in*>(&a.storage);
-  auto* v6 = reinterpret_cast<sockaddr_in6*>(&a.storage);
-  if (inet_pton(AF_INET, address.c_str(), &v4->sin_addr) == 1)
-    v4->sin_family = AF_INET, v4->sin_port = htons(161), a.length = sizeof *v4;
-  else if (inet_pton(AF_INET6, address.c_str(), &v6->sin6_addr) == 1)
-    v6->sin6_family = AF_INET6, v6->sin6_port = htons(161), a.length = sizeof *v6;
-  const int fd = a.length ? socket(a.storage.ss_family, SOCK_DGRAM, 0) : -1;
-  if (fd >= 0 && bind(fd, a.sa(), a.length) == 0) return fd;
-  *why = "cannot bind " + address + ":161: " + strerror(errno);
-  if (fd >= 0) close(fd);
-  return -1;
-}
-
 }  // namespace
 
 Responder::Responder(std::string address, ResponderScript script)
@@ -47,9 +31,18 @@ Responder::~Responder() {
 }
 
 bool Responder::Start(std::string* why) {
-  fd_ = BoundSocket(address_, why);
-  if (fd_ >= 0) thread_ = std::thread([this] { Run(); });
-  return fd_ >= 0;
+  Address a;
+  auto* v4 = reinterpret_cast<sockaddr_in*>(&a.storage);
+  auto* v6 = reinterpret_cast<sockaddr_in6*>(&a.storage);
+  if (inet_pton(AF_INET, address_.c_str(), &v4->sin_addr) == 1)
+    v4->sin_family = AF_INET, v4->sin_port = htons(161), a.length = sizeof *v4;
+  else if (inet_pton(AF_INET6, address_.c_str(), &v6->sin6_addr) == 1)
+    v6->sin6_family = AF_INET6, v6->sin6_port = htons(161), a.length = sizeof *v6;
+  fd_ = a.length ? socket(a.storage.ss_family, SOCK_DGRAM, 0) : -1;
+  if (fd_ < 0 || bind(fd_, a.sa(), a.length) != 0)
+    return *why = "cannot bind " + address_ + ":161: " + strerror(errno), false;
+  thread_ = std::thread([this] { Run(); });
+  return true;
 }
 
 void Responder::Run() {
@@ -81,10 +74,7 @@ void Responder::Run() {
       const Reply& r = it->second.first;
       Address& to = it->second.second;
       const bool due = it->first <= Clock::now();
-      std::string why;
-      const int fd = !due ? -1 : r.fromAddress.empty() ? fd_ : BoundSocket(r.fromAddress, &why);
-      if (fd >= 0) sendto(fd, r.bytes.data(), r.bytes.size(), 0, to.sa(), to.length);
-      if (fd >= 0 && fd != fd_) close(fd);
+      if (due) sendto(fd_, r.bytes.data(), r.bytes.size(), 0, to.sa(), to.length);
       it = due ? pending.erase(it) : it + 1;
     }
   }

@@ -1,4 +1,4 @@
-// A scripted UDP peer in the test's namespace: records datagrams, answers late or from elsewhere.
+// A scripted UDP peer in the test's namespace: records datagrams, answers late.
 #pragma once
 
 #include <chrono>
@@ -15,11 +15,8 @@ namespace testenv {
 using Datagram = std::vector<uint8_t>;
 
 struct Reply {
-  Reply(std::vector<uint8_t> octets = {}, std::chrono::milliseconds after = {})
-      : bytes(std::move(octets)), delay(after) {}
   std::vector<uint8_t> bytes;
   std::chrono::milliseconds delay{0};
-  std::string fromAddress;  // numeric, sent from its port 161; empty: the responder's own socket
 };
 
 // Called for the index-th datagram received (0 first).

@@ -59,19 +59,15 @@ bool Snmpd::Start(std::string* why) {
   return false;
 }
 
-int Snmpd::RequestCount() const {
-  const std::string log = Log();
-  int count = 0;
-  for (size_t at = 0; (at = log.find("Connection from UDP", at)) != std::string::npos; ++at)
-    ++count;
-  return count;
-}
-
-bool Snmpd::WaitForRequests(int count, std::chrono::milliseconds limit) const {
+int Snmpd::WaitForRequests(int count, std::chrono::milliseconds limit) const {
   const auto until = std::chrono::steady_clock::now() + limit;
-  while (RequestCount() < count && std::chrono::steady_clock::now() < until)
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  return RequestCount() >= count;
+  for (;; std::this_thread::sleep_for(std::chrono::milliseconds(10))) {
+    const std::string log = Log();
+    int seen = 0;
+    for (size_t at = 0; (at = log.find("Connection from UDP", at)) != std::string::npos; ++at)
+      ++seen;
+    if (seen >= count || std::chrono::steady_clock::now() >= until) return seen;
+  }
 }
 
 }  // namespace testenv

@@ -40,9 +40,8 @@ class Snmpd {
   // Writes the config, starts snmpd and waits for "NET-SNMP version".
   bool Start(std::string* why);
   std::string Log() const { return process_ ? process_->Log() : ""; }
-  // Requests the agent logged: the log lags the answers, so wait for a count first.
-  int RequestCount() const;
-  bool WaitForRequests(int count, std::chrono::milliseconds limit) const;
+  // Requests the agent logged once it logged `count` or `limit` passed: the log lags the answers.
+  int WaitForRequests(int count, std::chrono::milliseconds limit) const;
 
  private:
   SnmpdConfig config_;

@@ -36,11 +36,8 @@ inline Keys LocalisedKeys(const Bytes& engine) {
   return k;
 }
 
-// `bytes` after `ms`, from `from` at port 161 when that is given.
-inline testenv::Reply After(int ms, const Bytes& bytes, const std::string& from = "") {
-  testenv::Reply r(bytes, std::chrono::milliseconds(ms));
-  r.fromAddress = from;
-  return r;
+inline testenv::Reply After(int ms, const Bytes& bytes) {
+  return {bytes, std::chrono::milliseconds(ms)};
 }
 
 }  // namespace testnetio

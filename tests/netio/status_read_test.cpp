@@ -1,8 +1,6 @@
 // Reads from net-snmp's snmpd (SNMPv1, SNMPv3 MD5/DES authPriv, both families), then from
 // scripted responders: the tool's order, hostile, forged and keyless peers.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -56,10 +54,8 @@ TEST_F(FromSnmpd, ReadsTheStatusRecordAndTheFactsOverBothProtocolsAndFamilies) {
   for (const auto& [read, community, host] :
        {std::tuple<Read, const char*, const char*>{NetworkReadStatus, "public", "127.0.0.1"},
         {NetworkReadStatusV6, "public", "::1"},
-        {NetworkReadStatus, "public", "::1"},
-        {NetworkReadStatusSNMPv3, "public", "127.0.0.1"},
-        {NetworkReadStatusV6SNMPv3, "public", "::1"},
-        {NetworkReadStatusSNMPv3, "nobody", "::1"}}) {
+        {NetworkReadStatusSNMPv3, "nobody", "127.0.0.1"},
+        {NetworkReadStatusV6SNMPv3, "public", "::1"}}) {
     PRINTER_STATUS status = Untouched();
     EXPECT_EQ(read(community, host, &status), 1) << host << "\n" << agent.Log();
     EXPECT_EQ(RecordBytes(status), testenv::StatusRecord(0xB7)) << host;
@@ -76,10 +72,9 @@ TEST_F(FromSnmpd, ReadsTheStatusRecordAndTheFactsOverBothProtocolsAndFamilies) {
   EXPECT_TRUE(netio_.NetSnmpGetV4SNMPv3("127.0.0.1", name, fw, mcu, sizeof name));
   EXPECT_EQ(std::string(name) + "/" + fw + "/" + mcu, "ink-jet-7/FW 2.10.3/MCU 0.9");
   // Three copies per SNMPv1 read or get; a discovery and an authenticated request per SNMPv3 one.
-  EXPECT_EQ(SNMPv3MsgID, 210);
-  EXPECT_EQ(salt_low, 5u);
-  EXPECT_TRUE(agent.WaitForRequests(15 + 13, std::chrono::seconds(5))) << agent.Log();
-  EXPECT_EQ(agent.RequestCount(), 15 + 13) << agent.Log();
+  EXPECT_EQ(SNMPv3MsgID, 208);
+  EXPECT_EQ(salt_low, 4u);
+  EXPECT_EQ(agent.WaitForRequests(12 + 11, std::chrono::seconds(5)), 12 + 11) << agent.Log();
   EXPECT_EQ(agent.Log().find("bad msgID"), std::string::npos) << agent.Log();
 }
 
@@ -91,22 +86,7 @@ class Reads : public IsolatedNetio {
     EXPECT_TRUE(responders_.back()->Start(&why)) << why;
     return responders_.back().get();
   }
-  // SNMPv3: the discovery request draws `toDiscovery`, each authenticated one `toRequest`.
-  testenv::Responder* StartV3(const std::string& address, Replies toDiscovery, Replies toRequest) {
-    return Start(address, [=](const testenv::Datagram& d, size_t) {
-      return Authenticated(d) ? toRequest : toDiscovery;
-    });
-  }
-  static bool Authenticated(const testenv::Datagram& d) {
-    const Bytes marker = snmpv3test::Hex("02 02 08 00 04 01");  // msgMaxSize, then msgFlags
-    auto at = std::search(d.begin(), d.end(), marker.begin(), marker.end());
-    return at + 6 < d.end() && (*(at + 6) & kSnmpV3FlagAuth);
-  }
-  snmpv3test::Message V3Message(const std::string& deviceId) const {
-    return snmpv3test::Response(kEngine, Configured().name, keys_.auth, keys_.priv, deviceId);
-  }
 
-  const Keys keys_ = LocalisedKeys(kEngine);
   const Bytes report_ = snmpv3test::Encode(snmpv3test::Report(kEngine, 7, 4000));
   std::vector<std::unique_ptr<testenv::Responder>> responders_;
 };
@@ -114,7 +94,7 @@ class Reads : public IsolatedNetio {
 // A printer that answers SNMPv1 is read without waiting on SNMPv3's discovery.
 TEST_F(Reads, TheToolAsksSnmpV1First) {
   testenv::Responder* printer = Start("127.0.0.2", [](const testenv::Datagram&, size_t i) {
-    return i == 0 ? Replies{Reply(V1Answer(5))} : Replies{};
+    return i == 0 ? Replies{{V1Answer(5)}} : Replies{};
   });
   PRINTER_STATUS status{};
   EXPECT_EQ(RunNetworkSearch("socket://127.0.0.2:9100", &status), 0);
@@ -126,32 +106,23 @@ TEST_F(Reads, TheToolAsksSnmpV1First) {
 // The reads leave no descriptor behind.
 TEST_F(Reads, SnmpV1HostileAnswersYieldNoRecord) {
   const Bytes good = V1Answer(0x2A);
-  const size_t kMax = 65507;  // the largest UDP datagram
-  Bytes junk(kMax), longer = good, padded = good, notAResponse = good, versionTag = good;
+  Bytes junk(65507), longer = good, notAResponse = good;
   std::mt19937 random(3);
   for (auto& b : junk) b = static_cast<uint8_t>(random());
   longer.push_back(0x00);
-  padded.resize(kMax, 0x00);
   notAResponse[14] = 0xA0;
-  versionTag[3] = 0x04;
   using testmsg::Hex;
   using testmsg::Tlv;
   const Bytes lyingList = testmsg::ResponseWithList(
       testmsg::Lying(0x30, 40, testmsg::Cat({Tlv(0x06, testmsg::kDeviceIdOid), Tlv(0x05, {})})));
-  const Bytes inAGetNext = testmsg::ResponseWithList(
+  const Bytes noSuchName = testmsg::ResponseWithList(
       testmsg::Binding(testmsg::kDeviceIdOid, 0x05, {}), "public", 0xA2, 2);
-  const Bytes someJunk(junk.begin(), junk.begin() + 64), firstOctet(good.begin(), good.begin() + 1),
-      allButLast(good.begin(), good.end() - 1),
-      lengthPastMemory = Hex("30 84 FF FF FF FF 02 01 00"),
-      fiveOctetLength = Hex("30 85 01 00 00 00 05 02");
-  // The empty datagram reads as 0, like a time-out.
-  const std::vector<Bytes> rows = {{},           someJunk,         junk,
-                                   longer,       padded,           firstOctet,
-                                   allButLast,   lengthPastMemory, fiveOctetLength,
-                                   notAResponse, versionTag,       lyingList,
-                                   inAGetNext};
+  const Bytes allButLast(good.begin(), good.end() - 1), past = Hex("30 84 FF FF FF FF 02 01 00");
+  // The empty datagram reads as 0, like a time-out; junk is the largest UDP datagram.
+  const std::vector<Bytes> rows = {{},   junk,      longer,       allButLast,
+                                   past, lyingList, notAResponse, noSuchName};
   Start("127.0.0.2", [=](const testenv::Datagram&, size_t index) {
-    return index % 3 ? Replies{} : Replies{Reply(index / 3 < rows.size() ? rows[index / 3] : good)};
+    return index % 3 ? Replies{} : Replies{{index / 3 < rows.size() ? rows[index / 3] : good}};
   });
   const auto descriptors = [] { return testenv::Run({"/bin/ls", "/proc/self/fd"}).out; };
   const std::string before = descriptors();
@@ -167,21 +138,21 @@ TEST_F(Reads, SnmpV1HostileAnswersYieldNoRecord) {
   EXPECT_EQ(descriptors(), before);
 }
 
-// Strangers, failures and forgeries around one read: the stranger's Report draws no request,
-// the first code octets of a forgery are the true ones, an authenticated Report's counter is no
-// device ID.
+// Failures and forgeries around one read: the first code octets of a forgery are the true ones,
+// an authenticated Report's counter is no device ID.
 TEST_F(Reads, SnmpV3AnswersThatMustNotCount) {
   using snmpv3test::Hex;
   using snmpv3test::Message;
+  const Keys keys = LocalisedKeys(kEngine);
   const auto edited = [&](int level, auto edit) {
-    Message m = V3Message(testenv::DeviceIdWithLevel(uint8_t(level)));
+    Message m = snmpv3test::Response(kEngine, Configured().name, keys.auth, keys.priv,
+                                     testenv::DeviceIdWithLevel(uint8_t(level)));
     edit(m);
     return snmpv3test::Encode(m);
   };
   const Bytes otherEngine = Hex("80 00 0B 93 03 00 00 00 00 00 00 00 00 00 00 00 3D");
   const Keys stranger = LocalisedKeys(Hex("80 00 0B 93 01")), other = LocalisedKeys(otherEngine);
-  Replies answers = {
-      After(0, edited(50, [](Message&) {}), "127.0.0.3"),
+  const Replies answers = {
       After(20, edited(51, [](Message& m) { m.errorStatus = 2; })),
       After(40, edited(52, [](Message& m) { m.msgId = 4242; })),
       After(60, edited(53, [&](Message& m) { m.privKey = stranger.priv; })),
@@ -193,17 +164,16 @@ TEST_F(Reads, SnmpV3AnswersThatMustNotCount) {
                           m.pduTag = 0xA8;
                           m.bindings = {{Hex("2B 06 01 06 03 0F 01 01 02 00"), Hex("41 01 01")}};
                         })),
+      After(150, edited(58, [](Message& m) { m.authLen = 11; })),
       After(160,
             snmpv3test::Encode(snmpv3test::Response(otherEngine, Configured().name, other.auth,
                                                     other.priv, testenv::DeviceIdWithLevel(6))))};
-  for (size_t authLen : {0, 1, 4, 11})
-    answers.push_back(
-        After(200 + 20 * int(authLen), edited(58, [=](Message& m) { m.authLen = authLen; })));
-  testenv::Responder* printer =
-      StartV3("127.0.0.2",
-              {After(0, snmpv3test::Encode(snmpv3test::Report(otherEngine, 1, 1)), "127.0.0.3"),
-               After(50, report_)},
-              answers);
+  const Bytes marker = Hex("02 02 08 00 04 01");  // msgMaxSize, then msgFlags
+  testenv::Responder* printer = Start("127.0.0.2", [=](const testenv::Datagram& d, size_t) {
+    auto at = std::search(d.begin(), d.end(), marker.begin(), marker.end());
+    return at + 6 < d.end() && (*(at + 6) & kSnmpV3FlagAuth) ? answers
+                                                             : Replies{After(50, report_)};
+  });
   SNMPv3MsgID = 0;  // the request then carries msgID 1, as the answers do
   StaleDeviceId();
   PRINTER_STATUS status = Untouched();
@@ -212,41 +182,21 @@ TEST_F(Reads, SnmpV3AnswersThatMustNotCount) {
   EXPECT_EQ(printer->Received().size(), 2u);
 }
 
-// Keyless peers answer with junk every half second and a Report late in the
-// discovery loop: a read still ends within its 10 s, a scan within its 30 s
-// (the loops' own caps once added up to 19 s and 60 s). Run side by side.
-TEST_F(Reads, KeylessPeersCannotHoldAReadOrAScanPastItsDeadline) {
-  const auto keyless = [&](const char* address, int reportAt) {
-    Replies junk;
-    for (int i = 0; i < 2 * reportAt / 1000 + 20; ++i)
-      junk.push_back(After(500 * i, snmpv3test::Hex("30 00")));
-    Replies toDiscovery(junk.begin(), junk.begin() + 2 * reportAt / 1000);
-    toDiscovery.push_back(After(reportAt, report_));
-    return Start(address, [=](const testenv::Datagram&, size_t index) {
-      return index == 0 ? toDiscovery : index == 1 ? junk : Replies{};
-    });
-  };
-  testenv::Responder* reader = keyless("127.0.0.2", 9000);
-  testenv::Responder* scanned = keyless("127.0.0.3", 29000);
+// A keyless peer answers with junk every half second and a Report late in the discovery loop:
+// the read still ends within its 10 s (the loops' own caps once added up to 19 s).
+TEST_F(Reads, KeylessPeerCannotHoldAReadPastItsDeadline) {
+  Replies junk;
+  for (int i = 0; i < 38; ++i) junk.push_back(After(500 * i, snmpv3test::Hex("30 00")));
+  Replies toDiscovery(junk.begin(), junk.begin() + 18);
+  toDiscovery.push_back(After(9000, report_));
+  testenv::Responder* printer = Start("127.0.0.2", [=](const testenv::Datagram&, size_t index) {
+    return index == 0 ? toDiscovery : index == 1 ? junk : Replies{};
+  });
   const auto start = std::chrono::steady_clock::now();
-  const pid_t child = fork();
-  if (child == 0) {
-    PRINTER_STATUS status = Untouched();
-    const bool read = NetworkReadStatusSNMPv3("public", "127.0.0.2", &status) != 0;
-    _exit(read || std::chrono::steady_clock::now() - start > std::chrono::seconds(13) ? 1 : 0);
-  }
-  ASSERT_GT(child, 0);
-  int found = 0;
-  EXPECT_TRUE(netio_.FindSnmpV3Agent(
-      nullptr, "127.0.0.3", nullptr,
-      [](char*, char*, void* n) { return ++*static_cast<int*>(n), false; }, &found, false));
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(40));
-  int status = -1;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the read: no record, within 13 s";
-  EXPECT_EQ(found, 0);
-  EXPECT_EQ(reader->Received().size(), 2u) << "the late Report drew its request";
-  EXPECT_EQ(scanned->Received().size(), 2u) << "the late Report drew its request";
+  PRINTER_STATUS status = Untouched();
+  EXPECT_EQ(NetworkReadStatusSNMPv3("public", "127.0.0.2", &status), 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(13));
+  EXPECT_EQ(printer->Received().size(), 2u) << "the late Report drew its request";
 }
 
 }  // namespace
