@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <thread>
 
 namespace {
@@ -24,13 +25,20 @@ TEST(CSocket, CancelWakesABlockedReadThenThePeersEndIsEpipe) {
   ASSERT_EQ(s.Connect(reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
   const int peer = accept(listener, nullptr, nullptr);
   close(listener);
+  std::atomic<bool> returned{false};
   std::thread canceller([&] {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     s.Cancel();
+    // Should the cancel not wake the read, a bufferful from the peer ends it: a failure, not a
+    // hang.
+    for (int i = 0; i < 300 && !returned; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (!returned && write(peer, "0123456789", 10) != 10) ADD_FAILURE() << "cannot wake the read";
   });
   char buf[10];
   unsigned long moved = 99;
   EXPECT_EQ(s.Read(buf, sizeof buf, &moved), ECANCELED);
+  returned = true;
   EXPECT_EQ(moved, 0u);
   canceller.join();
   ASSERT_EQ(write(peer, "1234", 4), 4);
