@@ -4,9 +4,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <filesystem>
 #include <future>
+#include <thread>
 
 #include "env/Cupsd.h"
 #include "env/Lab.h"
@@ -82,12 +84,24 @@ TEST(Probe, ArgumentsVerbatimFirstLineReapedAndBounded) {
   for (const auto& row : rows) {
     PrinterScript printer(row.output, row.tail);
     char line[kProbeLineMax + 1];
-    ASSERT_EQ(row.result, RunProbe(printer.path.c_str(), row.queue, row.uri, 2s, line)) << row.tail;
+    // A probe left running would hold the test: past 10 s it is ended here, and the row fails.
+    std::atomic<bool> done{false}, ended{false};
+    std::thread watchdog([&] {
+      for (int i = 0; i < 1000 && !done; ++i) std::this_thread::sleep_for(10ms);
+      const pid_t probe = std::stoi("0" + testenv::ReadFile(printer.dir / "pid"));
+      if (!done && probe > 0) ended = kill(probe, SIGKILL) == 0;
+    });
+    EXPECT_EQ(row.result, RunProbe(printer.path.c_str(), row.queue, row.uri, 2s, line)) << row.tail;
+    done = true;
+    watchdog.join();
+    EXPECT_FALSE(ended) << "the probe outlived its bound: " << row.tail;
     EXPECT_EQ("2|" + std::string(row.queue) + "|" + row.uri + "|",
               testenv::ReadFile(printer.dir / "args"));
     EXPECT_TRUE(row.result != ProbeResult::kLine || row.line == line) << row.queue << ": " << line;
     const pid_t pid = std::stoi("0" + testenv::ReadFile(printer.dir / "pid"));
-    EXPECT_TRUE(kill(pid, 0) != 0 && errno == ESRCH) << row.tail;
+    const bool reaped = pid > 0 && kill(pid, 0) != 0 && errno == ESRCH;
+    EXPECT_TRUE(reaped) << row.tail;
+    if (!reaped && pid > 0) kill(pid, SIGKILL);  // a stray probe would hold the test's output
   }
   for (const auto& entry : std::filesystem::directory_iterator(cwd.path()))
     ADD_FAILURE() << "a shell ran: " << entry.path();
