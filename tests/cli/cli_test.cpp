@@ -1,5 +1,4 @@
-// The netio front end: its rules and texts in process; the executable end to
-// end against snmpd printers in the test's own namespace.
+// The netio front end: rules and texts in process, the executable against snmpd.
 
 #include <signal.h>
 #include <sys/wait.h>
@@ -7,6 +6,7 @@
 
 #include <algorithm>
 #include <future>
+#include <iterator>
 #include <sstream>
 #include <thread>
 
@@ -26,16 +26,12 @@ const char kPrinter[] = "1.3.6.1.4.1.40719.886.1";
 // A firmware text that would clear the screen and forge a line on a terminal.
 const std::string kHostileFw = "FW 2.10.3\x1b[2J\r\nname: forged\\\u009b1m";
 
-// A command line split at blanks; '' stands for an empty argument.
 std::vector<std::string> Words(const std::string& line) {
-  std::vector<std::string> words;
   std::istringstream in(line);
-  for (std::string word; in >> word;) words.push_back(word == "''" ? "" : word);
-  return words;
+  return {std::istream_iterator<std::string>(in), std::istream_iterator<std::string>()};
 }
 
-// One printer answering SNMPv1 and SNMPv3 on 127.0.0.1 and ::1 (level octet
-// 0xAA: bit 7 is not the level's); 127.0.0.2 stays silent.
+// SNMPv1 and SNMPv3 on 127.0.0.1 and ::1 (level octet 0xAA: bit 7 is not the level's).
 class Netio : public testing::Test {
  protected:
   void SetUp() override {
@@ -104,8 +100,7 @@ TEST_F(Netio, StatusInfoAndDiscover) {
   }
 }
 
-// A fleet from standard input: each printer once however its address is
-// spelt (four up or down, two with a level), no line that is not quite JSON.
+// Each printer once however spelt (four up or down, two with a level); no near-JSON line.
 TEST_F(Netio, FleetToPrometheus) {
   const std::string fleet =
       "# printers\n127.0.0.1\n127.0.0.3  # v3\n\nname.test\n127.0.0.2\n\t::1\r\n"
@@ -117,8 +112,7 @@ TEST_F(Netio, FleetToPrometheus) {
   EXPECT_EQ(6, count('\n') - count('#')) << r.out;
 }
 
-// Ctrl-C ends a transfer the printer (reading 4 KiB every 100 ms) does not
-// take, through the socket's cancel.
+// Ctrl-C ends a transfer the printer (reading 4 KiB every 100 ms) does not take.
 TEST(NetioSend, CtrlCEndsAHeldTransfer) {
   std::string why, python = testenv::FindProgram("python3");
   REQUIRE_ENV(testenv::IsolateNetwork(&why) && !python.empty(), why + "python3");
@@ -164,8 +158,7 @@ TEST(NetioInProcess, OptionsAndTexts) {
         << row.line;
   }
 
-  // Hostile texts from a printer: JSON with every control escaped and bad
-  // UTF-8 replaced, terminal text that cannot clear the screen or forge a line.
+  // Printer texts: JSON with controls escaped and bad UTF-8 replaced; terminal text inert.
   const struct {
     std::string text, json, terminal;
   } hostile[] = {

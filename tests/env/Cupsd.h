@@ -1,5 +1,4 @@
-// A private print system: scripts/lib/private-cupsd.sh's cupsd with its own
-// ServerRoot in a TempDir, reached through a socket path, stopped by PID.
+// scripts/lib/private-cupsd.sh's cupsd in a TempDir, reached through a socket, stopped by PID.
 #pragma once
 
 #include <memory>

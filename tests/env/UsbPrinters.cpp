@@ -137,8 +137,7 @@ std::string UsbPrinters::Add(const UsbPrinterTraits& traits) {
       (node + 17) + "\nE: DEVNAME=" + node +
       "\nA: busnum=1\\n\nA: devnum=" + std::to_string(address) +
       "\\n\nA: bConfigurationValue=1\\n\nA: speed=480\\n\n" +
-      // The device (product 0x01NN for address NN), its configuration, a printer
-      // interface, its bulk OUT and IN endpoints of 512 octets.
+      // Product 0x01NN at address NN; a printer interface with 512-octet bulk OUT and IN.
       "H: descriptors=1201000200000040114a" + product + "01000101020301" + "09022000010100c001" +
       "090400000207010200" + "07050102000200" + "07058202000200\n";
   umockdev_testbed_add_from_string(static_cast<UMockdevTestbed*>(testbed_), record.c_str(),
@@ -155,8 +154,7 @@ std::string UsbPrinters::Root() const {
 }
 
 std::vector<std::string> UsbPrinters::Env() const {
-  // An instrumented program insists on the ASan runtime coming first; the
-  // preload only wraps libc calls, which ASan's own interceptors then see.
+  // ASan would insist on coming first; the preload only wraps libc calls ASan intercepts too.
   const char* asan = getenv("ASAN_OPTIONS");
   return {"LD_PRELOAD=" + PreloadLibrary(), "UMOCKDEV_DIR=" + Root(),
           std::string("ASAN_OPTIONS=") + (asan ? asan : "") + ":verify_asan_link_order=0"};

@@ -1,6 +1,4 @@
-// Simulated USB printers: a umockdev testbed describes each device in sysfs,
-// and an ioctl handler in this process answers the usbdevfs requests that
-// libusb sends from a program started with Env() (the umockdev preload).
+// umockdev's sysfs testbed; this process answers the usbdevfs ioctls of a program run with Env().
 #pragma once
 
 #include <map>
