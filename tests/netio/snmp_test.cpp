@@ -160,7 +160,7 @@ TEST(SnmpV1Parse, HeaderFieldsAndTheirBounds) {
 }
 
 // parseForRecvBuf gives the value only if it fits.
-TEST(SnmpV1Parse, TheTextReader) {
+TEST(SnmpV1Parse, TheTextAndSysObjectIdReaders) {
   const std::tuple<Bytes, int, std::string> texts[] = {
       {Response(kSysNameOid, 0x04, Bytes(1023, 'v')), 1, std::string(1023, 'v')},
       {Response(kSysNameOid, 0x04, Bytes(1024, 'v')), 0, "stale"}};
@@ -169,6 +169,19 @@ TEST(SnmpV1Parse, TheTextReader) {
     strcpy(out.data(), "stale");
     EXPECT_EQ(CNetIO::parseForRecvBuf(msg.data(), int(msg.size()), out.data()), result);
     EXPECT_EQ(std::string(out.data()), text);
+  }
+  // outputOidValue keeps sysObjectID's value when the name fits and the OID does.
+  const Bytes sysObjId = kSysObjectIdOid, shorter(sysObjId.begin(), sysObjId.end() - 1);
+  const std::tuple<Bytes, size_t, bool> oids[] = {{Cat({sysObjId, {0x07}}), kSysObjIdSize, true},
+                                                  {shorter, 8, false},
+                                                  {sysObjId, kSysObjIdSize + 1, false}};
+  for (const auto& [name, size, accepted] : oids) {
+    sysObjIdLen = -5;
+    const Bytes v(size, 0x2B);
+    auto exact = std::make_unique<unsigned char[]>(name.size() + 1);  // no reading past the name
+    std::copy(name.begin(), name.end(), exact.get());
+    EXPECT_EQ(outputOidValue(exact.get(), int(name.size()), 0x06, v.data(), int(size)), accepted);
+    EXPECT_EQ(Bytes(::sysObjId, ::sysObjId + std::max(sysObjIdLen, 0)), accepted ? v : Bytes());
   }
 }
 

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <filesystem>
 #include <future>
 #include <thread>
@@ -25,12 +26,14 @@ const std::string kPeer = std::string(USBINK_SOURCE_DIR) + "/tests/env/holding-p
 const std::string kId = "MFG:Acme;CMD:PCL,PJL;MDL:Laser 100;CLS:PRINTER;";
 const std::string kModel = "usb://Acme/Laser%20100", kUri = kModel + "?serial=A1B2C3";
 
-// Plays the printer behind supplyprobe: records its PID, writes `output`, then runs `tail`.
+// Plays the printer behind supplyprobe: records its arguments ("ARGC|ARG1|ARG2|") and PID,
+// writes `output`, then runs `tail`.
 struct PrinterScript {
   explicit PrinterScript(const std::string& output, const std::string& tail = "") {
     testenv::WriteFile(dir / "output", output);
     testenv::WriteFile(path,
-                       "#!/bin/sh\nd='" + dir.path() + "'\necho $$ >\"$d/pid\"\n" +
+                       "#!/bin/sh\nd='" + dir.path() +
+                           "'\necho $$ >\"$d/pid\"\nprintf '%s|' $# \"$@\" >\"$d/args\"\n" +
                            "cat \"$d/output\"\n" + tail + "\n",
                        0755);
   }
@@ -63,9 +66,9 @@ TEST(Report, ExactBytesAndEscapes) {
   free(text);
 }
 
-// No queue name reaches a shell; a probe past the bound is killed. A record comes only from a
-// command line ("P Q U") that fits 255 characters.
-TEST(Probe, NoShellFirstLineAndBounded) {
+// Queue and URI reach the probe verbatim, never a shell; a probe past the bound is killed; every
+// one is reaped. A record comes only from a command line ("P Q U") that fits 255 characters.
+TEST(Probe, ArgumentsVerbatimNoShellReapedAndBounded) {
   testenv::TempDir cwd;
   ASSERT_EQ(0, chdir(cwd.path().c_str()));
   const struct {
@@ -91,7 +94,13 @@ TEST(Probe, NoShellFirstLineAndBounded) {
     done = true;
     watchdog.join();
     EXPECT_FALSE(ended) << "the probe outlived its bound: " << row.tail;
+    EXPECT_EQ("2|" + std::string(row.queue) + "|" + row.uri + "|",
+              testenv::ReadFile(printer.dir / "args"));
     EXPECT_TRUE(row.result != ProbeResult::kLine || row.line == line) << row.queue << ": " << line;
+    const pid_t pid = std::stoi("0" + testenv::ReadFile(printer.dir / "pid"));
+    const bool reaped = pid > 0 && kill(pid, 0) != 0 && errno == ESRCH;
+    EXPECT_TRUE(reaped) << row.tail;
+    if (!reaped && pid > 0) kill(pid, SIGKILL);  // a stray probe would hold the test's output
   }
   for (const auto& entry : std::filesystem::directory_iterator(cwd.path()))
     ADD_FAILURE() << "a shell ran: " << entry.path();
