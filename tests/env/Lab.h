@@ -42,7 +42,6 @@ class Lab {
   LabNode* AddNode(const std::string& name, const NodeOptions& options, std::string* why);
   // Waits until every started child shows its ready text; false names the laggard.
   bool WaitReady(std::string* why, std::chrono::milliseconds limit = std::chrono::seconds(10));
-  // Moves this thread (and what it starts later) into the node's namespace.
   bool Enter(const LabNode& node, std::string* why);
   // A dbus-daemon of the node's own on node.busPath, listening when this returns, then
   // avahi-daemon on eth0 announcing <node name>.local; ready after WaitReady.
@@ -51,7 +50,6 @@ class Lab {
   void PublishService(const LabNode& node, const std::string& name, const std::string& type,
                       int port, const std::string& host = "");
   void PublishAddress(const LabNode& node, const std::string& host, const std::string& address);
-  // Points this process's DBUS_SYSTEM_BUS_ADDRESS at the node's bus until the lab ends.
   void UseBusOf(const LabNode& node);
 
  private:

@@ -25,8 +25,7 @@ std::string DeviceIdWithLevel(uint8_t blackLevel) {
 
 bool Snmpd::Available(std::string* why) {
   if (!FindProgram("snmpd").empty()) return true;
-  *why = "snmpd is not installed (scripts/install-deps.sh)";
-  return false;
+  return *why = "snmpd is not installed (scripts/install-deps.sh)", false;
 }
 
 bool Snmpd::Start(std::string* why) {
@@ -44,10 +43,7 @@ bool Snmpd::Start(std::string* why) {
     call.insert(call.end(), {"--user", u.name, u.authPass, u.privPass});
   for (const auto& line : config_.extraLines) call.insert(call.end(), {"--line", line});
   const RunResult wrote = RunRecipe("private-snmpd.sh", call);
-  if (wrote.exitCode != 0) {
-    *why = "snmpd.conf not written: " + wrote.err;
-    return false;
-  }
+  if (wrote.exitCode != 0) return *why = "snmpd.conf not written: " + wrote.err, false;
   process_ = std::make_unique<Process>(
       std::vector<std::string>{FindProgram("snmpd"), "-f", "-Lo", "-C", "-c", dir_ / "snmpd.conf",
                                "-p", dir_ / "snmpd.pid"},

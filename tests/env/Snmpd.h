@@ -37,7 +37,6 @@ class Snmpd {
   explicit Snmpd(SnmpdConfig config) : config_(std::move(config)) {}
 
   static bool Available(std::string* why);
-  // Writes the config, starts snmpd and waits for "NET-SNMP version".
   bool Start(std::string* why);
   std::string Log() const { return process_ ? process_->Log() : ""; }
   // Requests the agent logged once it logged `count` or `limit` passed: the log lags the answers.

@@ -68,9 +68,7 @@ TEST(PrinterDestination, NumericTextsZonesAndTheDiscoveredScope) {
            {"127.0.0.1", 0, "127.0.0.1", 0},
            {"fe80::1%" + std::to_string(lo), 0, "fe80::1", lo},
            {"fe80::1%4294967295", 0, "fe80::1", 4294967295u},
-           {"fe80::1%lo", 7, "fe80::1", 7},  // a scope chosen by discovery wins over the zone
-           {"ffff:ffff:ffff:ffff:ffff:ffff:255.255.255.255", 0,
-            "ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff", 0}}) {
+           {"fe80::1%lo", 7, "fe80::1", 7}}) {  // a scope chosen by discovery wins over the zone
     scope_id = scope;
     netio::SocketAddress to{};
     const bool ok = netio::PrinterDestination(host.c_str(), AF_UNSPEC, &to);
@@ -78,9 +76,7 @@ TEST(PrinterDestination, NumericTextsZonesAndTheDiscoveredScope) {
     ASSERT_TRUE(ok) << host;
     char text[INET6_ADDRSTRLEN];
     EXPECT_STREQ(netio::AddressText(to, text, sizeof text), address) << host;
-    const bool v6 = to.sa.sa_family == AF_INET6;
-    EXPECT_EQ(v6 ? to.v6.sin6_port : to.v4.sin_port, htons(161)) << host;
-    EXPECT_EQ(v6 ? to.v6.sin6_scope_id : 0u, scopeId) << host;
+    EXPECT_EQ(to.sa.sa_family == AF_INET6 ? to.v6.sin6_scope_id : 0u, scopeId) << host;
   }
   netio::SocketAddress to;
   EXPECT_FALSE(netio::PrinterDestination("127.0.0.1", AF_INET6, &to));
@@ -92,7 +88,6 @@ TEST(FromPrinter, AddressPortAndForALinkLocalPrinterItsInterface) {
            {At("10.0.0.2", 161), At("10.0.0.2", 161), true},
            {At("10.0.0.2", 161), At("10.0.0.3", 161), false},
            {At("10.0.0.2", 161), At("10.0.0.2", 1161), false},
-           {At("10.0.0.2", 161), At("::ffff:10.0.0.2", 161), false},
            {At("fe80::1", 161, 2), At("fe80::1", 161, 2), true},
            {At("fe80::1", 161, 2), At("fe80::1", 161, 3), false},
            {At("fd00::2", 161, 0), At("fd00::2", 161, 5), true}})
@@ -113,10 +108,9 @@ TEST(Refusal, AddressFormsOidsAndCommunitiesAtEveryEntryPoint) {
   CNetIO n;
   PRINTER_STATUS s;
   char a[64], b[64], c[64];
-  // The resolver's IPv4 forms reach another host than the one written.
-  for (const std::string& form : std::vector<std::string>{
-           "127.1", "1.2.3.4%lo", "fd00::1%lo", "fe80::1%", "fe80::1%4294967296",
-           "fe80::1%nosuchif", "[::1]", std::string(4096, ':'), "localhost", ""}) {
+  for (const std::string& form :
+       std::vector<std::string>{"127.1", "1.2.3.4%lo", "fd00::1%lo", "fe80::1%4294967296",
+                                "fe80::1%nosuchif", std::string(4096, ':'), "localhost", ""}) {
     const char* h = form.c_str();
     g_sockets = 0;
     bool refused = NetworkReadStatus("public", h, nullptr) == 0 &&
@@ -135,17 +129,14 @@ TEST(Refusal, AddressFormsOidsAndCommunitiesAtEveryEntryPoint) {
   }
   const std::string tooLong(96, 'c');  // a community over 95 octets
   g_sockets = 0;
-  EXPECT_FALSE(n.FindSnmpAgent("", "255.255.255.255", "1.3.a", count, &found, true));
   EXPECT_FALSE(n.FindSnmpAgent(tooLong.c_str(), "255.255.255.255", "1.3.6", count, &found, true));
   EXPECT_FALSE(n.FindSnmpAgent3Times("public", "1.3.6.c", nullptr, nullptr));
   EXPECT_EQ(g_sockets + found, 0);
-  // The count does see the library's sockets.
   EXPECT_EQ(NetworkReadStatus("public", "127.0.0.1", &s), 0);
   EXPECT_EQ(g_sockets, 1);
 }
 
-// In sequence on one client: an answer without a sysObjectID is not judged
-// by the one before it; four octets never match.
+// One client in sequence: no answer is judged by a stale sysObjectID; four octets never match.
 TEST(DiscoveryMatch, PrefixesOfEitherTargetAndNothingStale) {
   CNetIO netio;
   netio.InitTargetOID(kFirst, kSecond);
@@ -155,13 +146,11 @@ TEST(DiscoveryMatch, PrefixesOfEitherTargetAndNothingStale) {
   for (const auto& [message, match] :
        {std::pair{answer(kSecondStart), 1},
         {testmsg::Response(testmsg::kSysNameOid, 0x04, testmsg::Text("printer")), 0},
-        {answer("1.3.6.1.4.1.2963.1.1.7"), 0},
         {answer("1.3.6.1.4"), 0}})
     EXPECT_EQ(netio.parseForOID(message.data(), int(message.size()), nullptr, 0), match);
 }
 
-// An authentic answer without a sysObjectID binding (snmpd always sends one)
-// must not match on the value the agent before it left behind.
+// An authentic answer without sysObjectID (snmpd always sends one) must not match on a stale one.
 TEST(V3DiscoveryFromResponder, AnAnswerWithoutASysObjectIdNeverMatchesOnAnEarlierOne) {
   std::string why;
   REQUIRE_ENV(testenv::IsolateNetwork(&why), why);
@@ -177,7 +166,6 @@ TEST(V3DiscoveryFromResponder, AnAnswerWithoutASysObjectIdNeverMatchesOnAnEarlie
   const Bytes wanted =
                   answer(100, {testmsg::kSysObjectIdOid, snmpv3test::Tlv(0x06, Encoded(kFirst))}),
               bare = answer(200, {testmsg::kSysNameOid, snmpv3test::Text("printer")});
-  // Two scans, each a discovery and an authenticated request.
   testenv::Responder printer("127.0.0.2", [=](const testenv::Datagram&, size_t i) {
     return std::vector<Reply>{{i % 2 == 0 ? report : i == 1 ? wanted : bare}};
   });
@@ -205,8 +193,6 @@ class Discovery : public testing::Test {
   void TearDown() override {
     stop_ = true;
     if (sender_.joinable()) sender_.join();
-    agents_.clear();
-    lab_.reset();
   }
   testenv::LabNode* Node(const std::string& name, bool ipv4, bool ipv6) {
     std::string why;
@@ -260,7 +246,6 @@ TEST_F(Discovery, V1ReportsEveryMatchV3OnlyTheAuthenticatedOneByBroadcastAndMult
   Reports byV1, byBroadcast, byMulticast;
   EXPECT_TRUE(
       netio_.FindSnmpAgent(nullptr, "255.255.255.255", "1.3.6.1.2.1.1.2.0", Collect, &byV1, true));
-  // Three sends, every answer reported: no de-duplication.
   EXPECT_EQ(byV1, (Reports{{wanted->ipv4, 3}, {foreign->ipv4, 3}}));
   EXPECT_TRUE(
       netio_.FindSnmpV3Agent("unused", "255.255.255.255", "unused", Collect, &byBroadcast, true));
@@ -269,17 +254,13 @@ TEST_F(Discovery, V1ReportsEveryMatchV3OnlyTheAuthenticatedOneByBroadcastAndMult
   EXPECT_TRUE(netio_.FindSnmpV3Agent(nullptr, "ff02::1", nullptr, Collect, &byMulticast, false));
   EXPECT_EQ(byMulticast, (Reports{{wanted->linkLocal, 1}}));
   EXPECT_EQ(scope_id, 7);
-  // Per SNMPv3 scan the engine-ID request, then the authenticated one where the engine ID passes.
-  // The log is read once it holds the expected count, never before.
   for (const auto& [agent, count] :
-       {std::pair{wantedAgent, 3 + 4}, {otherAgent, 3 + 4}, {foreignAgent, 3 + 2}}) {
+       {std::pair{wantedAgent, 3 + 4}, {otherAgent, 3 + 4}, {foreignAgent, 3 + 2}})
     EXPECT_EQ(agent->WaitForRequests(count, std::chrono::seconds(2)), count) << agent->Log();
-  }
 }
 
-// The printer on eth0 stays silent; an impostor on the client's eth1 holds
-// its link-local address and answers to the client's only ports every few
-// milliseconds. Taken, it once gave its level as the printer's.
+// The printer on eth0 stays silent; an impostor on eth1 holds its link-local address and answers
+// the client's only ports every 2 ms. Taken, it once gave its level as the printer's.
 TEST_F(Discovery, ASecondLinkHoldingThePrintersLinkLocalAddressIsNotTaken) {
   testenv::LabNode *client = Node("client", false, true), *printer = Node("printer", false, true),
                    *impostor = Node("impostor", false, true);
@@ -299,14 +280,12 @@ TEST_F(Discovery, ASecondLinkHoldingThePrintersLinkLocalAddressIsNotTaken) {
                             [](const testenv::Datagram&, size_t) { return std::vector<Reply>{}; });
   ASSERT_TRUE(silent.Start(&why)) << why;
   Enter(*impostor);
-  netio::SocketAddress local{}, targets[2];
-  ASSERT_TRUE(
-      netio::ParseNumericAddress((printer->linkLocal + "%eth1").c_str(), AF_INET6, 161, &local));
+  const uint32_t eth1 = if_nametoindex("eth1");
+  const netio::SocketAddress local = At(printer->linkLocal.c_str(), 161, eth1),
+                             targets[2] = {At("fe80::ff:fe00:101", 40000, eth1),
+                                           At("fe80::ff:fe00:101", 40001, eth1)};
   const int fd = ::socket(AF_INET6, SOCK_DGRAM, 0);
   ASSERT_EQ(bind(fd, &local.sa, sizeof local.v6), 0) << strerror(errno);
-  for (uint16_t i = 0; i < 2; ++i)
-    ASSERT_TRUE(netio::ParseNumericAddress("fe80::ff:fe00:101%eth1", AF_INET6, uint16_t(40000 + i),
-                                           &targets[i]));
   const Bytes answer =
       testmsg::Response(testmsg::kDeviceIdOid, 0x04, testmsg::Text(testenv::DeviceIdWithLevel(77)));
   sender_ = std::thread([this, fd, answer, targets] {
@@ -333,8 +312,7 @@ TEST_F(Discovery, AFloodOfForgedAgentsKeepsAtMost1024) {
   ASSERT_FALSE(HasFailure());
   Shell(*client, "sysctl -q -w net.ipv4.conf.all.rp_filter=0 net.ipv4.conf.eth0.rp_filter=0");
   Enter(*flooder);
-  netio::SocketAddress local{};
-  ASSERT_TRUE(netio::ParseNumericAddress("0.0.0.0", AF_INET, 161, &local));
+  const netio::SocketAddress local = At("0.0.0.0", 161);
   const int listener = ::socket(AF_INET, SOCK_DGRAM, 0);
   ASSERT_EQ(bind(listener, &local.sa, netio::AddressLength(local)), 0) << strerror(errno);
   const int raw = ::socket(AF_INET, SOCK_RAW, IPPROTO_RAW);
@@ -348,7 +326,6 @@ TEST_F(Discovery, AFloodOfForgedAgentsKeepsAtMost1024) {
     socklen_t length = sizeof client;
     if (recvfrom(listener, request, sizeof request, 0, reinterpret_cast<sockaddr*>(&client),
                  &length) > 0) {
-      // IPv4 and UDP headers around the answer, from 10.99.x.y:161.
       std::vector<uint8_t> packet(sizeof(iphdr) + sizeof(udphdr) + answer.size());
       auto* ip = reinterpret_cast<iphdr*>(packet.data());
       auto* udp = reinterpret_cast<udphdr*>(packet.data() + sizeof(iphdr));

@@ -29,8 +29,7 @@ TEST(CSocket, CancelWakesABlockedReadThenThePeersEndIsEpipe) {
   std::thread canceller([&] {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     s.Cancel();
-    // Should the cancel not wake the read, a bufferful from the peer ends it: a failure, not a
-    // hang.
+    // A cancel that does not wake the read fails once the peer's bytes end it.
     for (int i = 0; i < 300 && !returned; ++i)
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     if (!returned && write(peer, "0123456789", 10) != 10) ADD_FAILURE() << "cannot wake the read";
