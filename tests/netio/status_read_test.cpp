@@ -109,8 +109,11 @@ TEST_F(Reads, SnmpV1HostileAnswersYieldNoRecord) {
   const Bytes lyingList = testmsg::ResponseWithList(
       testmsg::Lying(0x30, 40, testmsg::Cat({Tlv(0x06, testmsg::kDeviceIdOid), Tlv(0x05, {})})));
   const Bytes allButLast(good.begin(), good.end() - 1), past = Hex("30 84 FF FF FF FF 02 01 00");
+  // A well-formed noSuchName answer carries no device ID: the earlier one must not count.
+  const Bytes noSuchName = testmsg::ResponseWithList(
+      testmsg::Binding(testmsg::kDeviceIdOid, 0x05, {}), "public", 0xA2, 2);
   // The empty datagram reads as 0, like a time-out; junk is the largest UDP datagram.
-  const std::vector<Bytes> rows = {{}, junk, allButLast, past, lyingList};
+  const std::vector<Bytes> rows = {{}, junk, allButLast, past, lyingList, noSuchName};
   Start("127.0.0.2", [=](const testenv::Datagram&, size_t index) {
     return index % 3 ? Replies{} : Replies{{index / 3 < rows.size() ? rows[index / 3] : good}};
   });
