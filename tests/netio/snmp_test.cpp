@@ -353,6 +353,13 @@ TEST(SnmpV3Build, DiscoveryRequestAndSecurityParameters) {
     auto exact = std::make_unique<unsigned char[]>(size_t(size));
     EXPECT_EQ(CNetIO::BuildSnmpV3GetEngineIdPacket(0, 0, exact.get(), size), size < 57 ? 0 : 57);
   }
+  // Values without bindings (once a fuzz finding): a SetRequest with an empty list.
+  const unsigned char* const none[] = {nullptr};
+  const signed char noLength[] = {0};
+  const unsigned char noTag[] = {0};
+  EXPECT_EQ(Out(out, CNetIO::BuildSnmpV3msgData(nullptr, 0, nullptr, 0, 0, nullptr, none, noLength,
+                                                noTag, out)),
+            Hex("30 11 04 00 04 00 A3 0B 02 01 00 02 01 00 02 01 00 30 00"));
 }
 
 const char* const kDeviceIdOids[] = {"1.3.6.1.4.1.40719.886.300.369.8531.1.1.0"};
