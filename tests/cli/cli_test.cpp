@@ -15,7 +15,7 @@
 #include "cli/Text.h"
 #include "env/Lab.h"
 #include "env/Snmpd.h"
-#include "netio/SnmpV3.h"
+#include "tests/netio/SnmpV3Peer.h"
 
 namespace {
 
@@ -39,12 +39,10 @@ class Netio : public testing::Test {
     REQUIRE_ENV(testenv::IsolateNetwork(&why) && testenv::Snmpd::Available(&why), why);
     REQUIRE_ENV(testenv::UsePrivateHosts(hosts_, "127.0.0.1 dual.test\n::1 dual.test\n", &why),
                 why);
-    _SNMP_PARAM_V3 params{};
-    SnmpV3FillCredentials(&params);
     testenv::SnmpdConfig config;
     config.agentAddress = "udp:127.0.0.1:161,udp6:[::1]:161";
     config.engineIdHex = "80000B9303000000000000002A";
-    config.users = {{params.userName, params.authPassword, params.privPassword}};
+    config.users = {testnetio::Configured()};
     config.deviceId = testenv::DeviceIdWithLevel(0xAA);
     config.sysObjectID = kPrinter;
     config.sysName = "ink-jet-7";

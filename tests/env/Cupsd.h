@@ -17,9 +17,9 @@ class Cupsd {
     if (cupsd.empty() || FindProgram("lpadmin").empty())
       return *why = "cupsd or lpadmin is not installed (cups-daemon, cups-client)", false;
     // Scheme names match as written.
-    const RunResult wrote =
-        RunRecipe("private-cupsd.sh", {"write_private_cupsd_conf", dir_.path(), "USB", "ipp",
-                                       "socket", "lpd", "LPD", "dnssd", "MDNS"});
+    const RunResult wrote = RunRecipe(
+        "private-cupsd.sh",
+        {"write_private_cupsd_conf", dir_.path(), "USB", "ipp", "socket", "LPD", "dnssd", "MDNS"});
     if (wrote.exitCode != 0) return *why = "cupsd's files not written: " + wrote.err, false;
     daemon_ =
         std::make_unique<Process>(std::vector<std::string>{cupsd, "-f", "-c", dir_ / "cupsd.conf",

@@ -13,7 +13,7 @@
 #include "env/Lab.h"
 #include "env/Snmpd.h"
 #include "env/UsbPrinters.h"
-#include "netio/SnmpV3.h"
+#include "tests/netio/SnmpV3Peer.h"
 #include "tool/probe.h"
 #include "tool/report.h"
 #include "tool/usb_path.h"
@@ -210,8 +210,6 @@ TEST_F(Usbink, NetworkQueuesAgainstSnmpd) {
         name, name == std::string("link") ? linkLocalOnly : testenv::NodeOptions{}, &why));
   ASSERT_TRUE(nodes[0] && nodes[1] && nodes[2] && nodes[3]) << why;
   ASSERT_TRUE(lab.StartAvahi(*nodes[0], &why) && lab.StartAvahi(*nodes[1], &why)) << why;
-  _SNMP_PARAM_V3 params{};
-  SnmpV3FillCredentials(&params);
   std::vector<std::unique_ptr<testenv::Snmpd>> agents;
   for (const auto& [node, level] :
        {std::pair{nodes[1], 0x4B}, {nodes[2], 0x9C}, {nodes[3], 0x22}}) {
@@ -219,7 +217,7 @@ TEST_F(Usbink, NetworkQueuesAgainstSnmpd) {
     config.v1 = node == nodes[1];
     config.deviceId = testenv::DeviceIdWithLevel(static_cast<uint8_t>(level));
     config.engineIdHex = "80000B930300000000000000";
-    config.users = {{params.userName, params.authPassword, params.privPassword}};
+    config.users = {testnetio::Configured()};
     agents.push_back(std::make_unique<testenv::Snmpd>(config));
     ASSERT_TRUE(lab.Enter(*node, &why) && agents.back()->Start(&why)) << node->name << ": " << why;
   }
